@@ -1,0 +1,207 @@
+// The application shell: construction of the main object, the start-up sequence, the GLUT
+// callbacks, the 40 ms timer, the idle function, the redraw throttle, song loading and the
+// orderly exit.
+
+#include "app/Nolari.h"
+
+#include <GL/freeglut.h>
+
+#include <chrono>
+#include <thread>
+
+#include "app/Log.h"
+#include "config/Cfg.h"
+#include "midi/FileChooser.h"
+#include "song/Meta.h"
+#include "view/Layout.h"
+
+namespace {
+
+constexpr unsigned timerPeriodMs = 40;
+constexpr double throttleThreshold = 0.0166;
+
+void idleCallback() { nolari.idle(); }
+void displayCallback() { nolari.display(); }
+void reshapeCallback(int w, int h) { nolari.reshape(w, h); }
+void keyboardCallback(unsigned char key, int x, int y) { nolari.keyboard(key, x, y); }
+void keyboardUpCallback(unsigned char key, int x, int y) { nolari.keyboardUp(key, x, y); }
+void specialCallback(int key, int x, int y) { nolari.special(key, x, y); }
+void mouseCallback(int button, int state, int x, int y) { nolari.mouse(button, state, x, y); }
+void motionCallback(int x, int y) { nolari.motion(x, y); }
+void timerCallback(int value) { nolari.timer(value); }
+// Closing the window through the window manager ends the program as Esc does, so that the
+// configuration and the song's metadata are saved.
+void closeCallback() { nolari.quit(); }
+
+}  // namespace
+
+Nolari::Nolari() {
+    cfg_ = new Cfg;
+    song = new Song;
+    meta = new Meta;
+    songLoaded = false;
+    windowReady = false;
+    listening = false;
+    helpShown = false;
+    textLine = 0;
+    for (int i = 0; i < 128; ++i) {
+        const int hueIndex = (i % 12) * 7 % 12;
+        noteColors[i] = hueColor(hueIndex, 12);
+        paleNoteColors[i] = lighten(noteColors[i]);
+    }
+}
+
+Nolari::~Nolari() {
+    delete cfg_;
+    delete song;
+    delete meta;
+}
+
+std::string titleText(const std::string& path) { return "Nolari " + path + "         [F1 Help]"; }
+
+void Nolari::run() {
+    logStamped("before cfg_->load()\n");
+    cfg_->load();
+
+    logStamped("before findDefaultMidiDevices()\n");
+    findDefaultMidiDevices();
+
+    logStamped("before layout.setSizes()\n");
+    layout.setSizes(layout.height, cfg_->showOverview);
+
+    if (cfg_->hasCurrentSong) {
+        logStamped("before loadCurrentSong()\n");
+        loadCurrentSong();
+    } else {
+        logStamped("before file()\n");
+        file();
+    }
+
+    redrawNotBefore = 0.0;
+    redrawPending = false;
+    menusDirty = false;
+    for (auto& h : held) h = 0;
+    heldCount = 0;
+    windowHeight = 573;
+    windowWidth = 792;
+
+    logStamped("before startMidi()\n");
+    startMidi();
+
+    logStamped("before glutInitDisplayMode()\n");
+    int argc = 1;
+    char name[] = "nolari";
+    char* argv[] = {name, nullptr};
+    glutInit(&argc, argv);
+    glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_CONTINUE_EXECUTION);
+    glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGBA);
+    glutInitWindowSize(cfg_->width, cfg_->height);
+    glutInitWindowPosition(cfg_->xpos, cfg_->ypos);
+    windowId = glutCreateWindow("Nolari");
+
+    glutIdleFunc(idleCallback);
+    glutDisplayFunc(displayCallback);
+    glutReshapeFunc(reshapeCallback);
+    glutKeyboardFunc(keyboardCallback);
+    glutKeyboardUpFunc(keyboardUpCallback);
+    glutTimerFunc(timerPeriodMs, timerCallback, 0);
+    glutSpecialFunc(specialCallback);
+    glutMouseFunc(mouseCallback);
+    glutMotionFunc(motionCallback);
+    glutPassiveMotionFunc(motionCallback);
+    glutCloseFunc(closeCallback);
+    glutIgnoreKeyRepeat(1);
+    prepareKeyboard();
+
+    if (cfg_->fullScreen) glutFullScreen();
+    glClearColor(0, 0, 0, 1);
+    makeMenus();
+    windowReady = true;
+
+    logStamped("before glutMainLoop()\n");
+    glutMainLoop();
+}
+
+// There is no platform message queue to pump here; the idle function only keeps the main loop
+// from spinning the processor.
+void Nolari::idle() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+
+void Nolari::timer(int) {
+    if (menusDirty) makeMenus();
+    if (songLoaded) {
+        if (listening) {
+            listenTick();
+        } else {
+            if (redrawPending && clockSeconds() > redrawNotBefore) glutPostRedisplay();
+            if (titlePending) {
+                titlePending = false;
+                setTitle(songPath);
+            }
+        }
+    }
+    glutTimerFunc(timerPeriodMs, timerCallback, 0);
+}
+
+void Nolari::requestRedisplay() {
+    if (lastDrawDuration > throttleThreshold) redrawNotBefore = clockSeconds() + lastDrawDuration;
+    if (windowReady) glutPostRedisplay();
+}
+
+void Nolari::setTitle(const std::string& path) {
+    songPath = path;
+    if (!windowReady) {
+        titlePending = true;
+        return;
+    }
+    const std::string title = titleText(path);
+    glutSetIconTitle(title.c_str());
+    // The icon title alone is not what X11 shows on the window.
+    glutSetWindowTitle(title.c_str());
+}
+
+void Nolari::loadCurrentSong() {
+    if (windowReady) {
+        glutSetCursor(GLUT_CURSOR_WAIT);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glutSwapBuffers();
+    }
+    {
+        // Taps arriving from MIDI input while the song is replaced find no song and do nothing,
+        // instead of waiting for the load.
+        std::lock_guard<std::recursive_mutex> guard(engineLock);
+        if (songLoaded) {
+            allNotesOff();
+            meta->save(*song);
+        }
+        songLoaded = false;
+    }
+    const bool loaded = song->load(cfg_->currentSong);
+    if (windowReady) glutSetCursor(GLUT_CURSOR_LEFT_ARROW);
+    if (!loaded) return;
+
+    meta->load(cfg_->currentSong, *song);
+    setTitle(cfg_->currentSong);
+    {
+        std::lock_guard<std::recursive_mutex> guard(engineLock);
+        position = static_cast<int32_t>(meta->position);
+        songLoaded = true;
+    }
+    requestRedisplay();
+    sendProgramChanges();
+}
+
+void Nolari::file() {
+    allNotesOff();
+    std::string path;
+    if (!chooseMidiFile(path)) return;
+    cfg_->setCurrentSong(path);
+    loadCurrentSong();
+}
+
+void Nolari::quit() {
+    allNotesOff();
+    cfg_->save(true);
+    if (songLoaded) meta->save(*song);
+    stopMidi();
+    exitProcess(0);
+}

@@ -1,0 +1,145 @@
+#pragma once
+// The main object: all performance and window state of the one running program, and the
+// process-wide objects around it.
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "song/Song.h"
+
+class Cfg;
+class Meta;
+
+class Nolari {
+public:
+    Nolari();
+    ~Nolari();
+    Nolari(const Nolari&) = delete;
+    Nolari& operator=(const Nolari&) = delete;
+
+    // --- Application shell ---
+    void run();
+    void idle();
+    void timer(int value);
+    void requestRedisplay();
+    void setTitle(const std::string& path);
+    void loadCurrentSong();
+    void file();
+    void quit();
+    const Color& pitchColor(int pitch, bool pale) const { return pale ? paleNoteColors[pitch & 127] : noteColors[pitch & 127]; }
+
+    // --- Keyboard commands ---
+    void keyboard(unsigned char key, int x, int y);
+    void keyboardUp(unsigned char key, int x, int y);
+    void special(int key, int x, int y);
+    void toggleFullScreen();
+    // Makes keys that freeglut would drop on this platform (Shift+Tab) reach keyboard().
+    void prepareKeyboard();
+
+    // --- Event output and note tracking ---
+    void trackNoteOn(uint8_t channel, uint8_t pitch, uint8_t velocity);
+    void trackNoteOff(uint8_t channel, uint8_t pitch);
+    void playRange(Event* first, Event* end, uint8_t scaleFrom, uint8_t scaleTo);
+    void allNotesOff();
+    int soundingCount() const;
+    void sendProgramChanges();
+
+    // --- Tapping and auto-play ---
+    void tap(int index, int velocity);
+    void release(int index);
+    void midiIn(uint8_t status, uint8_t data1, uint8_t data2);
+    Event* lastNoteOnOfGroup(Event* e) const;
+    int groupMaxVelocity(Event* first, Event* end) const;
+    void startListening();
+    void listenTick();
+    void stopListening();
+
+    // --- Navigation ---
+    void nextNote();
+    void previousNote();
+    void forwardScreen();
+    void backScreen();
+    void goToStart();
+    void toggleMarker();
+    void nextMarker();
+    void previousMarker();
+    void goToMarker(int n);
+    void zoom(double factor);
+    void group();
+    void ungroup();
+    Event* nextGroupStart(Event* e) const;
+    Event* previousGroupStart() const;
+    Event* nextNoteOn() const;
+
+    // --- Device selection and menus ---
+    void findDefaultMidiDevices();
+    int findMidiInByName(const std::string& name) const;
+    int findMidiOutByName(const std::string& name) const;
+    void startMidi();
+    void stopMidi();
+    void sendLocalControl(bool on);
+    void selectMidiIn(int n);
+    void selectMidiOut(int n);
+    void changeMidiOut(int n);
+    void selectMain(int item);
+    void makeMenus();
+
+    // --- Display ---
+    void display();
+    void reshape(int w, int h);
+    void toggleViewStyle();
+    void drawTextLine(const char* text);
+    void drawHelp();
+    void mouse(int button, int state, int x, int y);
+    void motion(int x, int y);
+    void seekGroup(double t);
+    void seekMarker(double t);
+
+    // Fields, in declaration order.
+    uint8_t sounding[16][128] = {};
+    uint8_t held[128] = {};
+    int32_t heldCount = 0;
+    int32_t midiInDevice = -1;
+    int32_t midiOutDevice = -1;
+    bool menusDirty = false;
+    Cfg* cfg_ = nullptr;
+    Meta* meta = nullptr;
+    Song* song = nullptr;
+    std::string songPath;
+    bool helpShown = false;
+    int32_t textLine = 0;
+    Color paleNoteColors[128];
+    Color noteColors[128];
+    int32_t windowId = 0;
+    double redrawNotBefore = 0.0;
+    double lastDrawDuration = 0.0;
+    bool redrawPending = false;
+    bool windowReady = false;
+    bool songLoaded = false;
+    bool titlePending = false;
+    int32_t windowWidth = 792;
+    int32_t windowHeight = 573;
+    int32_t position = 0;
+    bool listening = false;
+    int32_t listenIndex = 0;
+    double listenEnd = 0.0;
+    double listenOffset = 0.0;
+
+    // Serialises the engine's entry points between the GUI thread and the MIDI-input thread.
+    mutable std::recursive_mutex engineLock;
+};
+
+// Process-wide objects, constructed in this order in one translation unit (app/process.cpp):
+// the synthesizer, startDirectory, the clock, the main object, the layout.
+extern std::string startDirectory;
+extern Nolari nolari;
+
+// Seconds on the high-resolution monotonic clock.
+double clockSeconds();
+
+// Closes the synthesizer, logs "Exiting." and ends the process with the given status.
+[[noreturn]] void exitProcess(int status);
+
+// The title shown for a song: "Nolari <path>         [F1 Help]".
+std::string titleText(const std::string& path);

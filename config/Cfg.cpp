@@ -1,0 +1,168 @@
+#include "config/Cfg.h"
+
+#include <GL/freeglut.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/Log.h"
+#include "app/Nolari.h"
+
+namespace {
+
+constexpr int maxWord = 20;
+constexpr int maxLine = 1000;
+
+// Reads the next blank-separated word of at most 20 characters; a longer word continues as the
+// next word.
+bool readWord(FILE* file, char (&word)[maxWord + 1]) { return std::fscanf(file, "%20s", word) == 1; }
+
+bool readInt(FILE* file, int& value) { return std::fscanf(file, "%d", &value) == 1; }
+
+// Reads the rest of the current line without its line feeds and leading blanks.
+bool readRestOfLine(FILE* file, std::string& value) {
+    char line[maxLine];
+    if (!std::fgets(line, sizeof line, file)) return false;
+    std::size_t end = std::strlen(line);
+    while (end > 0 && line[end - 1] == '\n') --end;
+    std::size_t begin = 0;
+    while (begin < end && line[begin] == ' ') ++begin;
+    value.assign(line + begin, end - begin);
+    return true;
+}
+
+const char* yesNo(bool flag) { return flag ? "true" : "false"; }
+
+}  // namespace
+
+std::string Cfg::path() const { return startDirectory + "/" + "Nolari.cfg"; }
+
+void Cfg::load() {
+    colorScheme = 0;
+    const std::string file = path();
+    FILE* in = std::fopen(file.c_str(), "r");
+    if (!in) {
+        logMessage("ERROR: Cfg::load() '%s' not found, using defaults\n", file.c_str());
+        return;
+    }
+    // Each failure logs its line and stops reading; "using defaults" failures also reset the scheme.
+    auto failWithDefaults = [&](const char* message) {
+        logStamped("%s", message);
+        colorScheme = 0;
+    };
+    char word[maxWord + 1];
+    bool ok = true;
+    while (ok && readWord(in, word)) {
+        int value = 0;
+        if (!std::strcmp(word, "CURRENTSONG")) {
+            ok = readRestOfLine(in, currentSong);
+            if (ok) hasCurrentSong = true;
+            else failWithDefaults("ERROR: CURRENTSONG not followed by path, using defaults\n");
+        } else if (!std::strcmp(word, "FULLSCREEN")) {
+            ok = readInt(in, value);
+            if (ok) fullScreen = value != 0;
+            else failWithDefaults("ERROR: FULLSCREEN not followed by 0 or 1, using defaults\n");
+        } else if (!std::strcmp(word, "SHOWOVERVIEW")) {
+            ok = readInt(in, value);
+            if (ok) showOverview = value != 0;
+            else failWithDefaults("ERROR: SHOWOVERVIEW not followed by 0 or 1, using defaults\n");
+        } else if (!std::strcmp(word, "SCREENINFO")) {
+            ok = readInt(in, xpos) && readInt(in, ypos) && readInt(in, width) && readInt(in, height);
+            if (!ok) failWithDefaults("ERROR: SCREENINFO not followed by x/y/width/height, using defaults\n");
+        } else if (!std::strcmp(word, "MIDIIN")) {
+            ok = readRestOfLine(in, midiInDeviceName);
+            if (!ok) failWithDefaults("ERROR: MIDIIN not followed by device name, using defaults\n");
+        } else if (!std::strcmp(word, "MIDIOUT")) {
+            ok = readRestOfLine(in, midiOutDeviceName);
+            if (!ok) failWithDefaults("ERROR: MIDIOUT not followed by device name, using defaults\n");
+        } else if (!std::strcmp(word, "LINEWIDTH")) {
+            ok = readInt(in, lineWidth);
+            if (!ok) logStamped("ERROR: LINEWIDTH not followed by integer\n");
+        } else if (!std::strcmp(word, "NOTEWIDTH")) {
+            ok = readInt(in, noteWidth);
+            if (!ok) logStamped("ERROR: NOTEWIDTH not followed by integer\n");
+        } else if (!std::strcmp(word, "COLORSCHEME")) {
+            ok = readInt(in, colorScheme);
+            if (!ok) logStamped("ERROR: COLORSCHEME not followed by integer\n");
+        } else {
+            logStamped("ERROR: unexpected tag '%s' in %s, using defaults\n", word, file.c_str());
+            colorScheme = 0;
+            ok = false;
+        }
+    }
+    if (ok) logConfig();
+    std::fclose(in);
+}
+
+bool Cfg::save(bool raise) {
+    if (raise) glutActive = true;
+    const std::string file = path();
+    // Written beside the old file and renamed over it, so a failed save never leaves a broken file.
+    const std::string temporary = file + ".tmp";
+    FILE* out = std::fopen(temporary.c_str(), "w");
+    if (!out) {
+        logStamped("ERROR: unable to open %s for writing\n", file.c_str());
+        return false;
+    }
+    if (!currentSong.empty()) std::fprintf(out, "CURRENTSONG %s\n", currentSong.c_str());
+    std::fprintf(out, "FULLSCREEN %d\n", fullScreen ? 1 : 0);
+    if (glutActive) {
+        if (!fullScreen && glutGet(GLUT_INIT_STATE)) {
+            xpos = glutGet(GLUT_WINDOW_X);
+            ypos = glutGet(GLUT_WINDOW_Y);
+            width = glutGet(GLUT_WINDOW_WIDTH);
+            height = glutGet(GLUT_WINDOW_HEIGHT);
+        }
+        std::fprintf(out, "SCREENINFO %d %d %d %d\n", xpos, ypos, width, height);
+    }
+    std::fprintf(out, "SHOWOVERVIEW %d\n", showOverview ? 1 : 0);
+    if (!midiInDeviceName.empty()) std::fprintf(out, "MIDIIN %s\n", midiInDeviceName.c_str());
+    if (!midiOutDeviceName.empty()) std::fprintf(out, "MIDIOUT %s\n", midiOutDeviceName.c_str());
+    std::fprintf(out, "LINEWIDTH %d\n", lineWidth);
+    std::fprintf(out, "NOTEWIDTH %d\n", noteWidth);
+    std::fprintf(out, "COLORSCHEME %d\n", colorScheme);
+    const bool written = std::fflush(out) == 0 && !std::ferror(out);
+    if (std::fclose(out) != 0 || !written || std::rename(temporary.c_str(), file.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        logStamped("ERROR: unable to open %s for writing\n", file.c_str());
+        return false;
+    }
+    return true;
+}
+
+void Cfg::logConfig() const {
+    logMessage(" Cfg::logConfig()\n");
+    logMessage("         currentSong %s\n", currentSong.c_str());
+    logMessage("    midiInDeviceName %s\n", midiInDeviceName.c_str());
+    logMessage("   midiOutDeviceName %s\n", midiOutDeviceName.c_str());
+    logMessage("      hasCurrentSong %s\n", yesNo(hasCurrentSong));
+    logMessage("          fullScreen %s\n", yesNo(fullScreen));
+    logMessage("          glutActive %s\n", yesNo(glutActive));
+    logMessage("                xpos %d\n", xpos);
+    logMessage("                ypos %d\n", ypos);
+    logMessage("               width %d\n", width);
+    logMessage("              height %d\n", height);
+}
+
+void Cfg::setMidiInDevice(const std::string& name) {
+    midiInDeviceName = name;
+    save(glutActive);
+}
+
+void Cfg::setMidiOutDevice(const std::string& name) {
+    logMessage("Cfg::setMidiOutDevice(%s)\n", name.c_str());
+    midiOutDeviceName = name;
+    save(glutActive);
+}
+
+void Cfg::setCurrentSong(const std::string& songPath) {
+    logMessage("Cfg::setCurrentSong(%s)\n", songPath.c_str());
+    currentSong = songPath;
+    hasCurrentSong = true;
+    save(glutActive);
+}
+
+void Cfg::setFullScreen(bool flag) {
+    fullScreen = flag;
+    save(glutActive);
+}

@@ -1,0 +1,34 @@
+#pragma once
+// The program's settings file "Nolari.cfg" in the starting directory.
+
+#include <string>
+
+class Cfg {
+public:
+    void load();
+    bool save(bool raise);
+    void logConfig() const;
+
+    // These save the file at once (with the current glutActive).
+    void setMidiInDevice(const std::string& name);
+    void setMidiOutDevice(const std::string& name);
+    void setCurrentSong(const std::string& path);
+    void setFullScreen(bool flag);
+
+    std::string path() const;
+
+    bool fullScreen = false;
+    bool showOverview = true;
+    int xpos = 0;
+    int ypos = 0;
+    int width = 792;
+    int height = 573;
+    int lineWidth = 1;
+    int noteWidth = 1;
+    int colorScheme = 0;
+    std::string currentSong;
+    bool hasCurrentSong = false;
+    std::string midiInDeviceName;
+    std::string midiOutDeviceName;
+    bool glutActive = false;
+};

@@ -1,0 +1,27 @@
+#pragma once
+// The few operations the port layer needs from the system's MIDI back end. The program links the
+// RtMidi implementation; unit tests and benchmarks link a recording one.
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+int numInputs();
+int numOutputs();
+bool inputName(int n, std::string& name);
+bool outputName(int n, std::string& name);
+
+// Opens input n; its short messages reach MidiInProc as MIM_DATA (status in bits 0-7, data1 in
+// 8-15, data2 in 16-23), back-end errors as MIM_ERROR. Result 0 on success.
+int openInput(int n);
+int closeInput();
+
+int openOutput(int n);
+int closeOutput();  // non-zero when no output is open
+// Sends exactly the bytes the status needs. Result 0 on success.
+int sendShort(uint8_t status, uint8_t data1, uint8_t data2);
+// Silences every note and the sustain pedal on all 16 channels of the open output.
+int reset();
+
+}  // namespace platform

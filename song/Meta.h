@@ -1,0 +1,41 @@
+#pragma once
+// Per-song settings kept in the song's ".mta" file: zoom, position, channel options, markers,
+// and (stored in the song's events) the note grouping.
+
+#include <cstdint>
+#include <string>
+
+class Song;
+
+class Meta {
+public:
+    Meta();
+
+    void load(const std::string& songPath, Song& song);
+    void save(Song& song);
+    void reset();
+    void createDefault(Song& song);
+
+    int histogramCutoff(Song& song);
+    void findDefaultGroups(Song& song);
+
+    bool isMarker(uint32_t index) const;
+    void setMarker(uint32_t index);
+    void clearMarker(uint32_t index);
+    uint32_t marker(uint32_t i) const;
+    uint32_t numMarkers() const { return numMarkers_; }
+
+    void scaleZoom(double factor) { zoom *= factor; }
+
+    std::string path;
+    Song* song = nullptr;
+    double zoom = 10.0;
+    uint32_t position = 0;
+    bool forceChannelOne = false;
+    bool chan16Mute = false;
+    bool sendPedalEvents = false;
+    bool sendSystemExclusive = true;
+    bool harmonicColoring = false;
+    uint32_t numMarkers_ = 0;
+    uint32_t markers[12] = {};
+};

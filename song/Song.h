@@ -1,0 +1,103 @@
+#pragma once
+// A song: every stored event of a Standard MIDI File in one contiguous array sorted by ticks,
+// with the analysis the performer and the display need (instruments, paired notes, real times,
+// used channels, note groups).
+
+#include <cstdint>
+#include <string>
+
+struct Color {
+    float r = 0, g = 0, b = 0, a = 0;
+};
+
+// Wheel colour i of m: green -> blue -> red -> green.
+Color hueColor(double i, double m);
+// Each of red, green and blue moved 40 % of the way to 1.
+Color lighten(Color c);
+
+enum : uint8_t { TYPE_NOTE = 0, TYPE_CHANNEL = 1, TYPE_TEMPO = 2, TYPE_IGNORED = 3 };
+
+// One stored event of the song.
+struct Event {
+    uint32_t track;
+    double time;     // seconds from the start of the song
+    uint32_t index;  // own position in the event array
+    uint32_t ticks;  // absolute tick time
+    uint8_t type;
+    uint8_t stat;  // status kind (high nibble); note-on with velocity 0 is stored as 0x80
+    uint8_t chan;
+    uint8_t pitch;
+    uint8_t vel;
+    uint32_t tempo;  // microseconds per quarter, tempo events only
+    uint8_t start;   // begins a note group
+    uint8_t isLast;
+    uint8_t isFirst;
+    uint32_t inst;  // index into the song's instruments (note events)
+    Event* other;   // a note-on's note-off and back
+
+    bool isNote() const { return type == TYPE_NOTE; }
+    bool isNoteOn() const { return type == TYPE_NOTE && stat == 0x90; }
+    bool isNoteOff() const { return type == TYPE_NOTE && stat == 0x80; }
+    bool isChannelEvent() const { return type == TYPE_NOTE || type == TYPE_CHANNEL; }
+    bool isProgramChange() const { return type == TYPE_CHANNEL && stat == 0xC0; }
+    bool isSustainPedal() const { return type == TYPE_CHANNEL && stat == 0xB0 && pitch == 64; }
+};
+
+struct Instrument {
+    uint32_t track;
+    uint8_t channel;
+    int8_t highestPitch;
+    int8_t lowestPitch;
+    uint32_t numNoteEvents;
+    double pitchSum;
+    double averagePitch;
+    Color paleColor;
+    Color color;
+    Color paleNarrowColor;
+    Color narrowColor;
+};
+
+class Song {
+public:
+    Song();
+    ~Song();
+    Song(const Song&) = delete;
+    Song& operator=(const Song&) = delete;
+
+    // Clears the song, reads the file and runs the analysis; true when the song is ready to play.
+    bool load(const std::string& path);
+    void clear();
+
+    // The event at index i, or null when i is not below numEvents.
+    Event* event(uint32_t i) const { return i < numEvents ? &events[i] : nullptr; }
+
+    void identifyInstruments();
+    void assignColors();
+    void findNoteEnds(uint32_t numTracks);
+    void deriveTrueTimings();
+    void findUsedChannels();
+
+    void clearGroups();
+    bool startGroupAt(uint32_t ticks);
+    void addGroupCount() { ++numGroups; }
+    void removeGroupCount() {
+        if (numGroups > 0) --numGroups;
+    }
+
+    uint32_t numEvents = 0;
+    Event* lastEvent = nullptr;
+    uint32_t timeDivisionMethod = 0;  // 0 none yet, 1 SMPTE frames, 2 ticks per quarter
+    double ticksPerQuarter = 0;
+    double secondsPerQuarter = 0.5;
+    double secondsPerTick = 0;
+    int8_t highestPitch = 0;
+    int8_t lowestPitch = 127;
+    double endTime = 0;
+    uint8_t channelUsed[16] = {};
+    uint32_t numInstruments = 0;
+    uint32_t numGroups = 0;
+    uint32_t groupCursorTicks = 0;
+    uint32_t groupCursorIndex = 0;
+    Instrument* instruments = nullptr;
+    Event* events = nullptr;
+};

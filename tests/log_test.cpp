@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <thread>
+
+#include "app/Log.h"
+#include "support/TestEnv.h"
+
+TEST(LogLineEnd, FormatsEndingInLineEndGetNothingAdded) {
+    EXPECT_TRUE(endsInLineEnd("before startMidi()\n"));
+    EXPECT_TRUE(endsInLineEnd("text\n  \t"));
+    EXPECT_TRUE(endsInLineEnd("text\r"));
+    EXPECT_FALSE(endsInLineEnd("text"));
+    EXPECT_FALSE(endsInLineEnd(""));
+    EXPECT_FALSE(endsInLineEnd("   "));
+    EXPECT_FALSE(endsInLineEnd("%s"));
+}
+
+TEST(LogStamped, WritesTimestampColonTextAndOneLineEnd) {
+    TestDir dir;
+    logStamped("before startMidi()\n");
+    logStamped("no line end");
+    const std::string log = dir.log();
+    const std::regex line("[A-Z][a-z]{2} [A-Z][a-z]{2} \\d\\d \\d\\d:\\d\\d:\\d\\d \\d{4}: ");
+    ASSERT_EQ(log.size(), 2 * 26 + std::string("before startMidi()\nno line end\n").size());
+    EXPECT_TRUE(std::regex_search(log.substr(0, 26), line));
+    EXPECT_EQ(log.substr(26, 19), "before startMidi()\n");
+    EXPECT_EQ(log.substr(45 + 26), "no line end\n");
+}
+
+TEST(LogStamped, RuleLooksAtTheFormatNotTheOutput) {
+    TestDir dir;
+    logStamped("%s", "ends in a line end\n");
+    EXPECT_EQ(dir.log().substr(26), "ends in a line end\n\n");
+}
+
+TEST(LogMessage, CallsWithoutLineEndContinueTheLine) {
+    TestDir dir;
+    logMessage("MARKERS: ");
+    logMessage("\n");
+    logMessage("ERROR: %d\n", 7);
+    EXPECT_EQ(dir.log(), "MARKERS: \nERROR: 7\n");
+}
+
+TEST(LogMessage, AppendsToWhatEarlierRunsWrote) {
+    TestDir dir;
+    dir.write("NolariLog.txt", "first run\n");
+    logMessage("second run\n");
+    EXPECT_EQ(dir.log(), "first run\nsecond run\n");
+}
+
+TEST(LogTimestamp, IsTwentyFourCharactersWithTwoDigitFields) {
+    const std::string stamp = logTimestamp();
+    ASSERT_EQ(stamp.size(), 24u);
+    EXPECT_TRUE(std::regex_match(stamp, std::regex("(Sun|Mon|Tue|Wed|Thu|Fri|Sat) "
+                                                   "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
+                                                   "\\d\\d \\d\\d:\\d\\d:\\d\\d \\d{4}")));
+}
+
+TEST(LogMessage, UnwritableLogChangesNothing) {
+    TestDir dir;
+    std::string saved = dir.path();
+    extern std::string startDirectory;
+    startDirectory = "/nonexistent-directory-for-nolari";
+    logMessage("lost\n");
+    logStamped("lost too");
+    startDirectory = saved;
+    EXPECT_EQ(dir.log(), "");
+}
+
+TEST(LogMessage, LinesFromTwoThreadsNeverInterleave) {
+    TestDir dir;
+    auto writer = [](char c) {
+        const std::string line(200, c);
+        for (int i = 0; i < 200; ++i) logMessage("%s\n", line.c_str());
+    };
+    std::thread a(writer, 'a'), b(writer, 'b');
+    a.join();
+    b.join();
+    const std::string log = dir.log();
+    ASSERT_EQ(log.size(), 400u * 201u);
+    for (std::size_t i = 0; i < log.size(); i += 201) {
+        const std::string line = log.substr(i, 201);
+        EXPECT_TRUE(line == std::string(200, 'a') + "\n" || line == std::string(200, 'b') + "\n");
+    }
+}

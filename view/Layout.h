@@ -1,0 +1,18 @@
+#pragma once
+// The window's five horizontal bands, in window fractions (0 bottom, 1 top).
+
+struct Band {
+    double top = 0, bottom = 0, height = 0;
+};
+
+class Layout {
+public:
+    Layout();
+    void setSizes(int h, bool show);
+
+    bool showOverview = true;
+    Band localView, localMarks, overView, scope, overViewMarks;
+    int height = 573;
+};
+
+extern Layout layout;
