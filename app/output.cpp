@@ -1,9 +1,79 @@
-#include "app/Nolari.h"
+// Event output and note tracking: song events become MIDI messages under the song's channel
+// options, and every note started is remembered so that all of them can be ended at any moment.
 
-// Event output is not built yet.
-void Nolari::trackNoteOn(uint8_t, uint8_t, uint8_t) {}
-void Nolari::trackNoteOff(uint8_t, uint8_t) {}
-void Nolari::playRange(Event*, Event*, uint8_t, uint8_t) {}
-void Nolari::allNotesOff() {}
-int Nolari::soundingCount() const { return 0; }
-void Nolari::sendProgramChanges() {}
+#include <algorithm>
+
+#include "app/Log.h"
+#include "app/Nolari.h"
+#include "midi/grwin.h"
+#include "song/Meta.h"
+
+namespace {
+
+constexpr uint8_t channel16 = 15;
+
+void send(uint8_t status, uint8_t data1, uint8_t data2) { MidiOut(-1, status, data1, data2); }
+
+}  // namespace
+
+void Nolari::trackNoteOn(uint8_t channel, uint8_t pitch, uint8_t velocity) {
+    if (sounding[channel][pitch]) logMessage("ERROR: trackNoteOn(%d, %d) already on\n", channel, pitch);
+    else sounding[channel][pitch] = 1;
+    send(static_cast<uint8_t>(0x90 | channel), pitch, velocity);
+}
+
+void Nolari::trackNoteOff(uint8_t channel, uint8_t pitch) {
+    if (sounding[channel][pitch]) sounding[channel][pitch] = 0;
+    else logMessage("ERROR: trackNoteOff(%d, %d) already off\n", channel, pitch);
+    send(static_cast<uint8_t>(0x80 | channel), pitch, 0);
+}
+
+void Nolari::playRange(Event* first, Event* end, uint8_t scaleFrom, uint8_t scaleTo) {
+    const bool forceChannelOne = meta->forceChannelOne;
+    const bool chan16Mute = meta->chan16Mute;
+    const bool sendPedalEvents = meta->sendPedalEvents;
+    for (Event* e = first; e != end; ++e) {
+        const uint8_t channel = forceChannelOne ? 0 : e->chan;
+        const bool muted = chan16Mute && e->chan == channel16;
+        if (e->isNoteOn()) {
+            if (!muted) trackNoteOn(channel, e->pitch, static_cast<uint8_t>(e->vel * scaleTo / scaleFrom));
+        } else if (e->isNoteOff()) {
+            if (!muted) trackNoteOff(channel, e->pitch);
+        } else if (e->isSustainPedal()) {
+            if (!sendPedalEvents) continue;
+            for (uint8_t i = 0; i < 16; ++i) {
+                if (song->channelUsed[i]) send(static_cast<uint8_t>(0xB0 + i), 64, e->vel);
+                else logMessage("skipping channel event\n");
+            }
+        } else if (e->isChannelEvent()) {
+            send(static_cast<uint8_t>(channel | e->stat), e->pitch, e->vel);
+        } else {
+            logMessage("skipping non-channel event\n");
+        }
+    }
+}
+
+void Nolari::allNotesOff() {
+    std::lock_guard<std::recursive_mutex> guard(engineLock);
+    MidiOutReset();
+    for (uint8_t channel = 0; channel < 16; ++channel)
+        for (uint8_t pitch = 0; pitch < 128; ++pitch)
+            if (sounding[channel][pitch]) trackNoteOff(channel, pitch);
+}
+
+int Nolari::soundingCount() const {
+    int count = 0;
+    for (const auto& channel : sounding)
+        for (uint8_t flag : channel) count += flag;
+    return count;
+}
+
+void Nolari::sendProgramChanges() {
+    uint8_t program[16] = {};
+    const uint32_t end = std::min<uint32_t>(static_cast<uint32_t>(position), song->numEvents);
+    for (uint32_t i = 0; i < end; ++i) {
+        const Event& e = song->events[i];
+        if (e.isProgramChange()) program[e.chan] = e.pitch;
+    }
+    for (uint8_t channel = 0; channel < 16; ++channel) send(static_cast<uint8_t>(0xC0 | channel), program[channel], 0);
+}
