@@ -1,0 +1,408 @@
+"""Whole-program test harness: runs the real nolari binary the way a user would.
+
+A Session gives the program a private X display (Xvfb), a fresh starting directory, optionally a
+JACK server with the dummy driver and our capture client, and tools to press keys, click, close
+the window, read the log and files back, and take screenshots. Every wait is bounded; only the
+processes a session started are stopped, by their ids.
+"""
+
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import zlib
+
+BIN = os.environ.get("NOLARI_BIN", "")
+TOOLS = os.environ.get("NOLARI_TOOLS", "")
+SOURCE = os.environ.get("NOLARI_SOURCE", os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def wait_until(predicate, timeout, what):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise Failure("timed out after %.0f s waiting for %s" % (timeout, what))
+        time.sleep(0.05)
+
+
+def tool(name):
+    path = os.path.join(TOOLS, name)
+    check(os.path.exists(path), "tool %s not built (looked in %s)" % (name, TOOLS))
+    return path
+
+
+# --- Standard MIDI files -------------------------------------------------------------------------
+
+def _varlen(value):
+    groups = [value & 0x7F]
+    value >>= 7
+    while value:
+        groups.append((value & 0x7F) | 0x80)
+        value >>= 7
+    return bytes(reversed(groups))
+
+
+def smf(tracks, division=480, fmt=1):
+    """tracks: list of lists of (absolute ticks, message bytes)."""
+    out = b"MThd" + struct.pack(">IHHH", 6, fmt, len(tracks), division)
+    for events in tracks:
+        body = b""
+        last = 0
+        for ticks, message in sorted(events, key=lambda e: e[0]):
+            body += _varlen(ticks - last) + bytes(message)
+            last = ticks
+        body += b"\x00\xff\x2f\x00"
+        out += b"MTrk" + struct.pack(">I", len(body)) + body
+    return out
+
+
+# --- Screenshots ---------------------------------------------------------------------------------
+
+class Image:
+    def __init__(self, width, height, rgb):
+        self.width, self.height, self.rgb = width, height, rgb
+
+    def pixel(self, x, y):
+        i = (y * self.width + x) * 3
+        return tuple(self.rgb[i:i + 3])
+
+    def crop(self, x0, y0, width, height):
+        rows = []
+        for y in range(y0, y0 + height):
+            start = (y * self.width + x0) * 3
+            rows.append(self.rgb[start:start + width * 3])
+        return Image(width, height, b"".join(rows))
+
+    def save_png(self, path):
+        raw = b"".join(b"\x00" + self.rgb[y * self.width * 3:(y + 1) * self.width * 3] for y in range(self.height))
+
+        def chunk(kind, data):
+            return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+
+        with open(path, "wb") as f:
+            f.write(b"\x89PNG\r\n\x1a\n")
+            f.write(chunk(b"IHDR", struct.pack(">IIBBBBB", self.width, self.height, 8, 2, 0, 0, 0)))
+            f.write(chunk(b"IDAT", zlib.compress(raw, 6)))
+            f.write(chunk(b"IEND", b""))
+
+
+def parse_xwd(data):
+    """Decodes a TrueColor ZPixmap XWD dump, as xwd writes it for a 24-bit Xvfb screen."""
+    header = struct.unpack(">25I", data[:100])
+    header_size, _, _, depth, width, height = header[0:6]
+    byte_order, bits_per_pixel, bytes_per_line = header[7], header[11], header[12]
+    red_mask, green_mask, blue_mask = header[14:17]
+    ncolors = header[19]
+    check(bits_per_pixel == 32, "unexpected xwd pixel size %d (depth %d)" % (bits_per_pixel, depth))
+    offset = header_size + ncolors * 12
+    fmt = "<I" if byte_order == 0 else ">I"
+
+    def shift(mask):
+        s = 0
+        while mask and not (mask >> s) & 1:
+            s += 1
+        return s
+
+    rs, gs, bs = shift(red_mask), shift(green_mask), shift(blue_mask)
+    rgb = bytearray(width * height * 3)
+    for y in range(height):
+        row = data[offset + y * bytes_per_line: offset + y * bytes_per_line + width * 4]
+        values = struct.unpack(fmt[0] + "%dI" % width, row)
+        o = y * width * 3
+        for v in values:
+            rgb[o] = (v & red_mask) >> rs
+            rgb[o + 1] = (v & green_mask) >> gs
+            rgb[o + 2] = (v & blue_mask) >> bs
+            o += 3
+    return Image(width, height, bytes(rgb))
+
+
+# --- JACK capture client -------------------------------------------------------------------------
+
+class Capture:
+    def __init__(self, session):
+        self.session = session
+        self.path = os.path.join(session.work, "capture.txt")
+        self.proc = subprocess.Popen([tool("jackcap"), self.path], stdin=subprocess.PIPE,
+                                     stdout=open(os.path.join(session.work, "jackcap.out"), "w"),
+                                     stderr=subprocess.STDOUT, env=session.env, text=True)
+        session.children.append(self.proc)
+        wait_until(lambda: "nolaricap:in" in session.jack_ports(), 10, "the capture client's ports")
+
+    def lines(self):
+        try:
+            with open(self.path) as f:
+                return [line.split() for line in f if line.strip()]
+        except FileNotFoundError:
+            return []
+
+    def events(self):
+        """Received messages as (frame, bytes)."""
+        return [(int(p[0]), bytes.fromhex("".join(p[1:]))) for p in self.lines() if p and p[0].isdigit()]
+
+    def sent(self):
+        """Messages the capture client sent, as (frame, bytes)."""
+        return [(int(p[1]), bytes.fromhex("".join(p[2:]))) for p in self.lines() if p and p[0] == "sent"]
+
+    def wait_events(self, predicate, timeout=10, what="captured MIDI"):
+        return wait_until(lambda: predicate(self.events()), timeout, what)
+
+    def send(self, message):
+        self.proc.stdin.write("send %s\n" % bytes(message).hex())
+        self.proc.stdin.flush()
+
+    def connect(self, source, destination):
+        subprocess.run(["jack_connect", source, destination], env=self.session.env, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=10)
+
+    def stop(self):
+        _stop(self.proc)
+
+
+def _stop(proc, grace=3):
+    if proc.poll() is not None:
+        return
+    proc.send_signal(signal.SIGTERM)
+    try:
+        proc.wait(grace)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait(5)
+
+
+# --- Session -------------------------------------------------------------------------------------
+
+class Session:
+    def __init__(self, jack=False, screen="1280x1024x24", keep=False):
+        check(BIN and os.path.exists(BIN), "NOLARI_BIN does not name the nolari binary: %r" % BIN)
+        self.jack = jack
+        self.screen = screen
+        self.keep = keep
+        self.children = []
+        self.proc = None
+        self.window = None
+        self.work = tempfile.mkdtemp(prefix="nolari-e2e-")
+        self.start_dir = os.path.join(self.work, "start")
+        os.mkdir(self.start_dir)
+        self.display = None
+        self.env = dict(os.environ)
+        self.env.update({"GSETTINGS_BACKEND": "memory", "LIBGL_ALWAYS_SOFTWARE": "1",
+                         "JACK_NO_START_SERVER": "1", "JACK_NO_AUDIO_RESERVATION": "1",
+                         "NO_AT_BRIDGE": "1"})
+
+    # Context management
+    def __enter__(self):
+        try:
+            self._start_display()
+            if self.jack:
+                self._start_jack()
+        except BaseException:
+            self.__exit__(*sys.exc_info())
+            raise
+        return self
+
+    def __exit__(self, kind, value, traceback):
+        if self.proc is not None:
+            _stop(self.proc)
+        for child in reversed(self.children):
+            _stop(child)
+        if kind is not None:
+            sys.stderr.write("e2e failure; working folder kept at %s\n" % self.work)
+            self._dump_log()
+        elif not self.keep:
+            shutil.rmtree(self.work, ignore_errors=True)
+        return False
+
+    def _dump_log(self):
+        log = self.log()
+        if log:
+            sys.stderr.write("--- NolariLog.txt (last 60 lines) ---\n")
+            sys.stderr.write("\n".join(log.splitlines()[-60:]) + "\n")
+
+    def _start_display(self):
+        for number in range(90, 190):
+            if os.path.exists("/tmp/.X%d-lock" % number) or os.path.exists("/tmp/.X11-unix/X%d" % number):
+                continue
+            xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", self.screen, "-nolisten", "tcp",
+                                     "+extension", "GLX", "-ac"],
+                                    stdout=subprocess.DEVNULL, stderr=open(os.path.join(self.work, "xvfb.log"), "w"))
+            try:
+                wait_until(lambda: os.path.exists("/tmp/.X11-unix/X%d" % number) or xvfb.poll() is not None,
+                           10, "Xvfb")
+            except Failure:
+                _stop(xvfb)
+                raise
+            if xvfb.poll() is None:
+                self.children.append(xvfb)
+                self.display = ":%d" % number
+                self.env["DISPLAY"] = self.display
+                return
+        raise Failure("no free X display number")
+
+    def _start_jack(self):
+        self.env["JACK_DEFAULT_SERVER"] = "nolari-e2e-%d" % os.getpid()
+        jackd = subprocess.Popen(["jackd", "-n", self.env["JACK_DEFAULT_SERVER"], "-r", "-d", "dummy",
+                                  "-r", "48000", "-p", "256"], env=self.env,
+                                 stdout=open(os.path.join(self.work, "jackd.log"), "w"), stderr=subprocess.STDOUT)
+        self.children.append(jackd)
+        wait_until(lambda: self._jack_running(jackd), 15, "the JACK server")
+
+    def _jack_running(self, jackd):
+        check(jackd.poll() is None, "jackd exited: " + open(os.path.join(self.work, "jackd.log")).read())
+        return subprocess.run(["jack_lsp"], env=self.env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=10).returncode == 0
+
+    def jack_ports(self):
+        result = subprocess.run(["jack_lsp"], env=self.env, capture_output=True, text=True, timeout=10)
+        return result.stdout.splitlines()
+
+    def capture(self):
+        check(self.jack, "capture() needs Session(jack=True)")
+        return Capture(self)
+
+    # Files of the starting directory
+    def asset(self, name):
+        return os.path.join(SOURCE, "assets", name)
+
+    def path(self, name):
+        return os.path.join(self.start_dir, name)
+
+    def write_cfg(self, lines):
+        with open(self.path("Nolari.cfg"), "w") as f:
+            f.write("".join(line + "\n" for line in lines))
+
+    def write_song(self, name, data):
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+        return self.path(name)
+
+    def read(self, name):
+        try:
+            with open(self.path(name), errors="replace") as f:
+                return f.read()
+        except FileNotFoundError:
+            return ""
+
+    def log(self):
+        return self.read("NolariLog.txt")
+
+    def wait_log(self, text, timeout=20):
+        def seen():
+            self._check_running(text)
+            log = self.log()
+            return log if text in log else None
+
+        return wait_until(seen, timeout, "log line %r" % text)
+
+    def wait_file(self, name, predicate=lambda text: bool(text), timeout=20):
+        return wait_until(lambda: predicate(self.read(name)) and self.read(name), timeout, "file %s" % name)
+
+    def _check_running(self, waiting_for):
+        if self.proc is not None and self.proc.poll() is not None:
+            raise Failure("nolari exited with %s while waiting for %r" % (self.proc.returncode, waiting_for))
+
+    # The program
+    def start(self):
+        self.proc = subprocess.Popen([BIN], cwd=self.start_dir, env=self.env, stdin=subprocess.DEVNULL,
+                                     stdout=open(os.path.join(self.work, "nolari.out"), "w"),
+                                     stderr=subprocess.STDOUT)
+        return self.proc
+
+    def wait_exit(self, timeout=10):
+        try:
+            return self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure("nolari did not exit within %d s" % timeout)
+
+    def xdotool(self, *args):
+        result = subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, capture_output=True,
+                                text=True, timeout=15)
+        return result.stdout.strip()
+
+    def wait_window(self, timeout=20):
+        def found():
+            self._check_running("the window")
+            ids = self.xdotool("search", "--onlyvisible", "--name", "^Nolari").split()
+            return ids[0] if ids else None
+
+        self.window = wait_until(found, timeout, "the Nolari window")
+        self.xdotool("windowfocus", "--sync", self.window)
+        return self.window
+
+    def title(self):
+        return self.xdotool("getwindowname", self.window)
+
+    def _focus(self):
+        if self.window is None:
+            self.wait_window()
+        self.xdotool("windowfocus", "--sync", self.window)
+
+    def key(self, *keys):
+        self._focus()
+        self.xdotool("key", "--delay", "30", *keys)
+
+    def key_down(self, key):
+        self._focus()
+        self.xdotool("keydown", key)
+
+    def key_up(self, key):
+        self._focus()
+        self.xdotool("keyup", key)
+
+    def type_text(self, text):
+        self.xdotool("type", "--delay", "20", text)
+
+    def click(self, x, y, button=1):
+        self._focus()
+        self.xdotool("mousemove", "--window", self.window, x, y)
+        self.xdotool("click", button)
+
+    def close_window(self):
+        """Asks the window to close as a window manager does (WM_DELETE_WINDOW)."""
+        if self.window is None:
+            self.wait_window()
+        subprocess.run([tool("xclose"), self.window], env=self.env, check=True, timeout=10)
+
+    def geometry(self):
+        out = self.xdotool("getwindowgeometry", "--shell", self.window)
+        values = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+    def screenshot(self, name=None):
+        """The window's pixels; also saved as a PNG in the working folder when a name is given."""
+        if self.window is None:
+            self.wait_window()
+        data = subprocess.run(["xwd", "-root", "-silent"], env=self.env, capture_output=True,
+                              timeout=20, check=True).stdout
+        x, y, width, height = self.geometry()
+        image = parse_xwd(data).crop(x, y, width, height)
+        if name:
+            image.save_png(os.path.join(self.work, name))
+        return image
+
+
+def run(test):
+    """Runs a test function with a clear verdict line."""
+    name = os.path.basename(sys.argv[0])
+    try:
+        test()
+    except Failure as failure:
+        sys.stderr.write("FAIL %s: %s\n" % (name, failure))
+        sys.exit(1)
+    print("PASS %s" % name)
