@@ -45,53 +45,52 @@ void Cfg::load() {
         logMessage("ERROR: Cfg::load() '%s' not found, using defaults\n", file.c_str());
         return;
     }
-    // Each failure logs its line and stops reading; "using defaults" failures also reset the scheme.
-    auto failWithDefaults = [&](const char* message) {
-        logStamped("%s", message);
-        colorScheme = 0;
-    };
     char word[maxWord + 1];
     bool ok = true;
-    while (ok && readWord(in, word)) {
-        int value = 0;
-        if (!std::strcmp(word, "CURRENTSONG")) {
-            ok = readRestOfLine(in, currentSong);
-            if (ok) hasCurrentSong = true;
-            else failWithDefaults("ERROR: CURRENTSONG not followed by path, using defaults\n");
-        } else if (!std::strcmp(word, "FULLSCREEN")) {
-            ok = readInt(in, value);
-            if (ok) fullScreen = value != 0;
-            else failWithDefaults("ERROR: FULLSCREEN not followed by 0 or 1, using defaults\n");
-        } else if (!std::strcmp(word, "SHOWOVERVIEW")) {
-            ok = readInt(in, value);
-            if (ok) showOverview = value != 0;
-            else failWithDefaults("ERROR: SHOWOVERVIEW not followed by 0 or 1, using defaults\n");
-        } else if (!std::strcmp(word, "SCREENINFO")) {
-            ok = readInt(in, xpos) && readInt(in, ypos) && readInt(in, width) && readInt(in, height);
-            if (!ok) failWithDefaults("ERROR: SCREENINFO not followed by x/y/width/height, using defaults\n");
-        } else if (!std::strcmp(word, "MIDIIN")) {
-            ok = readRestOfLine(in, midiInDeviceName);
-            if (!ok) failWithDefaults("ERROR: MIDIIN not followed by device name, using defaults\n");
-        } else if (!std::strcmp(word, "MIDIOUT")) {
-            ok = readRestOfLine(in, midiOutDeviceName);
-            if (!ok) failWithDefaults("ERROR: MIDIOUT not followed by device name, using defaults\n");
-        } else if (!std::strcmp(word, "LINEWIDTH")) {
-            ok = readInt(in, lineWidth);
-            if (!ok) logStamped("ERROR: LINEWIDTH not followed by integer\n");
-        } else if (!std::strcmp(word, "NOTEWIDTH")) {
-            ok = readInt(in, noteWidth);
-            if (!ok) logStamped("ERROR: NOTEWIDTH not followed by integer\n");
-        } else if (!std::strcmp(word, "COLORSCHEME")) {
-            ok = readInt(in, colorScheme);
-            if (!ok) logStamped("ERROR: COLORSCHEME not followed by integer\n");
-        } else {
-            logStamped("ERROR: unexpected tag '%s' in %s, using defaults\n", word, file.c_str());
-            colorScheme = 0;
-            ok = false;
-        }
-    }
+    while (ok && readWord(in, word)) ok = readSetting(in, word, file);
     if (ok) logConfig();
     std::fclose(in);
+}
+
+// Reads the value of one tag. A failure logs its line and returns false, which stops reading;
+// the failures that say "using defaults" also put the colour scheme back to 0.
+bool Cfg::readSetting(FILE* in, const char* word, const std::string& file) {
+    int value = 0;
+    if (!std::strcmp(word, "CURRENTSONG")) {
+        if (readRestOfLine(in, currentSong)) return hasCurrentSong = true;
+        logStamped("ERROR: CURRENTSONG not followed by path, using defaults\n");
+    } else if (!std::strcmp(word, "FULLSCREEN")) {
+        if (readInt(in, value)) return (fullScreen = value != 0), true;
+        logStamped("ERROR: FULLSCREEN not followed by 0 or 1, using defaults\n");
+    } else if (!std::strcmp(word, "SHOWOVERVIEW")) {
+        if (readInt(in, value)) return (showOverview = value != 0), true;
+        logStamped("ERROR: SHOWOVERVIEW not followed by 0 or 1, using defaults\n");
+    } else if (!std::strcmp(word, "SCREENINFO")) {
+        if (readInt(in, xpos) && readInt(in, ypos) && readInt(in, width) && readInt(in, height)) return true;
+        logStamped("ERROR: SCREENINFO not followed by x/y/width/height, using defaults\n");
+    } else if (!std::strcmp(word, "MIDIIN")) {
+        if (readRestOfLine(in, midiInDeviceName)) return true;
+        logStamped("ERROR: MIDIIN not followed by device name, using defaults\n");
+    } else if (!std::strcmp(word, "MIDIOUT")) {
+        if (readRestOfLine(in, midiOutDeviceName)) return true;
+        logStamped("ERROR: MIDIOUT not followed by device name, using defaults\n");
+    } else if (!std::strcmp(word, "LINEWIDTH")) {
+        if (readInt(in, lineWidth)) return true;
+        logStamped("ERROR: LINEWIDTH not followed by integer\n");
+        return false;
+    } else if (!std::strcmp(word, "NOTEWIDTH")) {
+        if (readInt(in, noteWidth)) return true;
+        logStamped("ERROR: NOTEWIDTH not followed by integer\n");
+        return false;
+    } else if (!std::strcmp(word, "COLORSCHEME")) {
+        if (readInt(in, colorScheme)) return true;
+        logStamped("ERROR: COLORSCHEME not followed by integer\n");
+        return false;
+    } else {
+        logStamped("ERROR: unexpected tag '%s' in %s, using defaults\n", word, file.c_str());
+    }
+    colorScheme = 0;
+    return false;
 }
 
 bool Cfg::save(bool raise) {

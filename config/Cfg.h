@@ -1,6 +1,7 @@
 #pragma once
 // The program's settings file "Nolari.cfg" in the starting directory.
 
+#include <cstdio>
 #include <string>
 
 class Cfg {
@@ -31,4 +32,7 @@ public:
     std::string midiInDeviceName;
     std::string midiOutDeviceName;
     bool glutActive = false;
+
+private:
+    bool readSetting(FILE* in, const char* word, const std::string& file);
 };
