@@ -6,8 +6,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 bash "$root/scripts/setup.sh"
-cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release -DNOLARI_TESTS=OFF -DNOLARI_BENCH=OFF >/dev/null
-cmake --build "$root/build" --target nolari -j"$(nproc)"
+cmake -S "$root" -B "$root/build-run" -DCMAKE_BUILD_TYPE=Release -DNOLARI_TESTS=OFF -DNOLARI_BENCH=OFF >/dev/null
+cmake --build "$root/build-run" --target nolari -j"$(nproc)"
 
 mkdir -p "$root/run"
 if [ ! -e "$root/run/Nolari.cfg" ]; then
