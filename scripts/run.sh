@@ -14,4 +14,4 @@ if [ ! -e "$root/run/Nolari.cfg" ]; then
   printf 'CURRENTSONG %s\n' "$root/assets/demo.mid" > "$root/run/Nolari.cfg"
 fi
 cd "$root/run"
-exec "$root/build/nolari"
+exec "$root/build-run/nolari"
