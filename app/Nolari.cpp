@@ -30,8 +30,11 @@ void mouseCallback(int button, int state, int x, int y) { nolari.mouse(button, s
 void motionCallback(int x, int y) { nolari.motion(x, y); }
 void timerCallback(int value) { nolari.timer(value); }
 // Closing the window through the window manager ends the program as Esc does, so that the
-// configuration and the song's metadata are saved.
-void closeCallback() { nolari.quit(); }
+// configuration and the song's metadata are saved. GLUT also calls this while it destroys the
+// window during the exit itself, which must not quit a second time.
+void closeCallback() {
+    if (!exitStarted()) nolari.quit();
+}
 
 }  // namespace
 

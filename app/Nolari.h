@@ -140,6 +140,8 @@ double clockSeconds();
 
 // Closes the synthesizer, logs "Exiting." and ends the process with the given status.
 [[noreturn]] void exitProcess(int status);
+// True once exitProcess has begun: the window's teardown at exit must not start a second exit.
+bool exitStarted();
 
 // The title shown for a song: "Nolari <path>         [F1 Help]".
 std::string titleText(const std::string& path);

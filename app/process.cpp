@@ -35,7 +35,14 @@ Layout layout;
 
 double clockSeconds() { return highResClock.seconds(); }
 
+namespace {
+bool exiting = false;
+}
+
+bool exitStarted() { return exiting; }
+
 void exitProcess(int status) {
+    exiting = true;
     synth.close();
     logStamped("Exiting.\n");
     std::exit(status);

@@ -61,6 +61,7 @@ def start_without_configuration():
         check(s.wait_exit() == 0, "Esc did not end the program with status 0")
         last = s.log().splitlines()[-1]
         check(re.match(STAMP + "Exiting.$", last), "last log line is %r, not a stamped Exiting." % last)
+        check(s.log().count("Exiting.") == 1, "the program exited more than once:\n" + s.log())
         cfg = s.read("Nolari.cfg")
         check(re.search(r"^SCREENINFO -?\d+ -?\d+ 792 573$", cfg, re.M), "no window geometry saved: %r" % cfg)
 
@@ -80,6 +81,7 @@ def start_with_song_and_close_window():
         s.close_window()
         check(s.wait_exit() == 0, "closing the window did not end the program with status 0")
         check(s.log().splitlines()[-1].endswith(": Exiting."), "closing the window skipped the orderly exit")
+        check(s.log().count("Exiting.") == 1, "the program exited more than once:\n" + s.log())
         cfg = s.read("Nolari.cfg")
         check("CURRENTSONG " + song + "\n" in cfg, "current song lost from the configuration: %r" % cfg)
         check(re.search(r"^SCREENINFO -?\d+ -?\d+ 700 500$", cfg, re.M), "geometry not saved: %r" % cfg)
