@@ -109,9 +109,9 @@ def parse_xwd(data):
     byte_order, bits_per_pixel, bytes_per_line = header[7], header[11], header[12]
     red_mask, green_mask, blue_mask = header[14:17]
     ncolors = header[19]
-    check(bits_per_pixel == 32, "unexpected xwd pixel size %d (depth %d)" % (bits_per_pixel, depth))
+    check(bits_per_pixel in (24, 32), "unexpected xwd pixel size %d (depth %d)" % (bits_per_pixel, depth))
     offset = header_size + ncolors * 12
-    fmt = "<I" if byte_order == 0 else ">I"
+    step = bits_per_pixel // 8
 
     def shift(mask):
         s = 0
@@ -120,12 +120,13 @@ def parse_xwd(data):
         return s
 
     rs, gs, bs = shift(red_mask), shift(green_mask), shift(blue_mask)
+    order = "little" if byte_order == 0 else "big"
     rgb = bytearray(width * height * 3)
     for y in range(height):
-        row = data[offset + y * bytes_per_line: offset + y * bytes_per_line + width * 4]
-        values = struct.unpack(fmt[0] + "%dI" % width, row)
+        row = data[offset + y * bytes_per_line: offset + y * bytes_per_line + width * step]
         o = y * width * 3
-        for v in values:
+        for x in range(0, width * step, step):
+            v = int.from_bytes(row[x:x + step], order)
             rgb[o] = (v & red_mask) >> rs
             rgb[o + 1] = (v & green_mask) >> gs
             rgb[o + 2] = (v & blue_mask) >> bs
