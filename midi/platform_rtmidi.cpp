@@ -9,6 +9,7 @@
 #include <jack/jack.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -68,8 +69,15 @@ void silent(const char*) {}
 bool alsaPresent() { return access("/dev/snd/seq", R_OK | W_OK) == 0; }
 
 // A JACK client that cannot reach a server must not start one, and RtMidi would complain on every
-// attempt, so RtMidi's JACK objects are made only once a probe client reached a server.
+// attempt, so RtMidi's JACK objects are made only once a probe client reached a server. A failed
+// probe costs milliseconds and the port lists are counted often, so probes are at least a second
+// apart.
 bool jackServerRunning() {
+    using Clock = std::chrono::steady_clock;
+    static Clock::time_point nextProbe;
+    const Clock::time_point now = Clock::now();
+    if (now < nextProbe) return false;
+    nextProbe = now + std::chrono::seconds(1);
     jack_status_t status;
     jack_client_t* probe = jack_client_open("Nolari probe", JackNoStartServer, &status);
     if (!probe) return false;
@@ -144,6 +152,14 @@ public:
     Backend() {
         jack_set_error_function(silent);
         jack_set_info_function(silent);
+    }
+
+    // Closing an input joins its thread, which may be waiting for a lock that the exiting thread
+    // holds (an exit through a fatal error); an input still open at exit is left to the system.
+    ~Backend() {
+        if (!openIn) return;
+        static_cast<void>(alsaIn.midi.release());
+        static_cast<void>(jackIn.midi.release());
     }
 
     int numInputs() {
@@ -295,11 +311,11 @@ private:
     Device<RtMidiOut>* openOut = nullptr;
 };
 
-// Never destroyed: at exit the system closes the ports, and no MIDI thread is joined while another
-// thread might hold what it waits for.
+// Made at the first use, after the main object, so it is destroyed before it: no input callback
+// reaches a destroyed main object.
 Backend& backend() {
-    static Backend* instance = new Backend;
-    return *instance;
+    static Backend instance;
+    return instance;
 }
 
 }  // namespace
