@@ -105,11 +105,12 @@ int Nolari::findMidiOutByName(const std::string& name) const {
 }
 
 void Nolari::startMidi() {
+    // Looked up before the lock is taken: a first look at the JACK server may take a while.
+    const int output = findMidiOutByName(cfg_->midiOutDeviceName);
     midiInDevice = findMidiInByName(cfg_->midiInDeviceName);
     midiInDevice = SetMidiIn(midiInDevice, true);
     std::lock_guard<std::recursive_mutex> guard(engineLock);
-    midiOutDevice = findMidiOutByName(cfg_->midiOutDeviceName);
-    midiOutDevice = SetMidiOut(midiOutDevice, true);
+    midiOutDevice = SetMidiOut(output, true);
     sendLocalControl(false);
     sendProgramChanges();
 }

@@ -58,7 +58,8 @@ protected:
 }  // namespace
 
 TEST_F(Devices, FirstStartSkipsLoopbacksAndOwnPorts) {
-    ports.inputs = {"Midi Through:Midi Through Port-0", "MIDI Yoke NT:  1", "Nolari Out:out", "Keyboard:Keyboard MIDI 1"};
+    ports.inputs = {"Midi Through:Midi Through Port-0", "MIDI Yoke NT:  1", "Nolari Out:out",
+                    "Keyboard:Keyboard MIDI 1"};
     ports.outputs = {"Midi Through:Midi Through Port-0", "Nolari In:in", "Nolari In-01:in", "Synth:Synth input port"};
     app->findDefaultMidiDevices();
     EXPECT_EQ(app->midiInDevice, 3);
@@ -118,7 +119,8 @@ TEST_F(Devices, SynthesizerIsListedLastUnderItsOwnName) {
     synthOpen = true;
     synthIndex = 1;
     cfg.midiOutDeviceName = "Piano";
-    EXPECT_EQ(labels(menuContents(*app).midiOut), (std::vector<std::string>{">>>Piano", markCurrent(synth.name(), false)}));
+    const std::vector<std::string> expected = {">>>Piano", markCurrent(synth.name(), false)};
+    EXPECT_EQ(labels(menuContents(*app).midiOut), expected);
     EXPECT_EQ(menuContents(*app).midiOut[1].value, 1);
 }
 
@@ -220,7 +222,8 @@ TEST_F(Devices, SwitchingTheInputClosesTheOldOneAndStoresTheNewName) {
 }
 
 TEST_F(Devices, MenuOptionsShowTheStateAndEachChoiceFlipsIt) {
-    const std::vector<std::string> before = {"midiIn", "midiOut", std::string(33, '-'), "Open ...", std::string(33, '-'),
+    const std::string dashes(33, '-');
+    const std::vector<std::string> before = {"midiIn", "midiOut", dashes, "Open ...", dashes,
                                              "Channel 16: Play", "Pedal Events: User", "Channel: ALL"};
     EXPECT_EQ(labels(menuContents(*app).main), before);
     std::vector<int> values;
@@ -274,9 +277,4 @@ TEST_F(Devices, DeviceMenusFollowTheConfiguredNameNotTheOpenDevice) {
     ports.outputs = {"Piano", "Organ"};
     cfg.midiOutDeviceName = "Gone";
     EXPECT_EQ(labels(menuContents(*app).midiOut), (std::vector<std::string>{"        Piano", "        Organ"}));
-}
-
-TEST(MarkCurrent, MarkerAndBlanksLineUpTheNames) {
-    EXPECT_EQ(markCurrent("Piano", true), ">>>Piano");
-    EXPECT_EQ(markCurrent("Piano", false), "        Piano");
 }

@@ -88,8 +88,11 @@ void sendPending(jack_nframes_t start, jack_nframes_t frames) {
         jack_ringbuffer_read_advance(capture.commands, sizeof command);
         jack_midi_data_t bytes[maxMessage];
         jack_ringbuffer_read(capture.commands, reinterpret_cast<char*>(bytes), command.size);
-        if (jack_midi_event_write(buffer, 0, bytes, command.size) == 0) logEvent(Kind::sent, start, bytes, command.size);
-        else ++capture.dropped;
+        if (jack_midi_event_write(buffer, 0, bytes, command.size) != 0) {
+            ++capture.dropped;
+            continue;
+        }
+        logEvent(Kind::sent, start, bytes, command.size);
     }
 }
 
