@@ -1,14 +1,189 @@
-#include "app/Nolari.h"
+// Device selection and the pop-up menus: the default devices of a first start, opening the
+// configured devices by name, switching them from the menus with the Local Control handshake, and
+// the main menu's file and song options.
+//
+// Devices are switched on the GUI thread while taps from the MIDI input may be sending, so the
+// output is changed under engineLock. The input is never closed under that lock: closing waits for
+// the input thread, which may itself be waiting for the lock.
 
-// Device selection and the pop-up menus are not built yet.
-void Nolari::findDefaultMidiDevices() {}
-int Nolari::findMidiInByName(const std::string&) const { return -1; }
-int Nolari::findMidiOutByName(const std::string&) const { return -1; }
-void Nolari::startMidi() {}
-void Nolari::stopMidi() {}
-void Nolari::sendLocalControl(bool) {}
-void Nolari::selectMidiIn(int) {}
-void Nolari::selectMidiOut(int) {}
-void Nolari::changeMidiOut(int) {}
-void Nolari::selectMain(int) {}
-void Nolari::makeMenus() { menusDirty = false; }
+#include <GL/freeglut.h>
+
+#include <mutex>
+
+#include "app/Log.h"
+#include "app/Nolari.h"
+#include "config/Cfg.h"
+#include "midi/Menus.h"
+#include "midi/grwin.h"
+#include "song/Meta.h"
+
+namespace {
+
+constexpr uint8_t localControl = 122;
+const char* const separator = "---------------------------------";
+
+void midiInMenu(int value) { nolari.selectMidiIn(value); }
+void midiOutMenu(int value) { nolari.selectMidiOut(value); }
+void mainMenu(int value) { nolari.selectMain(value); }
+
+// Loopback cables and Nolari's own ports play into nothing or back into Nolari, so a first start
+// never chooses them.
+bool defaultCandidate(const std::string& name) {
+    return name.find("Yoke") == std::string::npos && name.find("Midi Through") == std::string::npos &&
+           !IsOwnPort(name);
+}
+
+std::vector<MenuEntry> deviceEntries(int (*count)(), bool (*lookup)(int, std::string&), const std::string& current) {
+    std::vector<MenuEntry> entries;
+    std::string name;
+    for (int i = 0; i < count() && lookup(i, name); ++i) entries.push_back({markCurrent(name, name == current), i});
+    return entries;
+}
+
+int addEntries(void (*callback)(int), const std::vector<MenuEntry>& entries) {
+    const int menu = glutCreateMenu(callback);
+    for (const MenuEntry& entry : entries) glutAddMenuEntry(entry.label.c_str(), entry.value);
+    return menu;
+}
+
+}  // namespace
+
+std::string markCurrent(const std::string& label, bool current) { return (current ? ">>>" : "        ") + label; }
+
+MenuContents menuContents(const Nolari& nolari) {
+    const Meta& meta = *nolari.meta;
+    MenuContents menus;
+    menus.midiIn = deviceEntries(NumMidiIns, MidiInName, nolari.cfg_->midiInDeviceName);
+    menus.midiOut = deviceEntries(NumMidiOuts, MidiOutName, nolari.cfg_->midiOutDeviceName);
+    menus.main = {
+        {"midiIn", 0, true},
+        {"midiOut", 1, true},
+        {separator, -1},
+        {"Open ...", 1},
+        {separator, -1},
+        {meta.chan16Mute ? "Channel 16: Mute" : "Channel 16: Play", 2},
+        {meta.sendPedalEvents ? "Pedal Events: Auto" : "Pedal Events: User", 3},
+        {meta.forceChannelOne ? "Channel: Force Channel One" : "Channel: ALL", 4},
+    };
+    return menus;
+}
+
+void Nolari::findDefaultMidiDevices() {
+    std::string name;
+    if (cfg_->midiInDeviceName.empty()) {
+        midiInDevice = -1;
+        for (int i = 0; i < NumMidiIns(); ++i) {
+            if (!MidiInName(i, name) || !defaultCandidate(name)) continue;
+            midiInDevice = i;
+            cfg_->setMidiInDevice(name);
+            break;
+        }
+    }
+    if (cfg_->midiOutDeviceName.empty()) {
+        midiOutDevice = -1;
+        for (int i = 0; i < NumMidiOuts(); ++i) {
+            if (!MidiOutName(i, name) || !defaultCandidate(name)) continue;
+            midiOutDevice = i;
+            cfg_->setMidiOutDevice(name);
+            break;
+        }
+    }
+}
+
+int Nolari::findMidiInByName(const std::string& name) const {
+    std::string found;
+    for (int i = 0; i < NumMidiIns(); ++i)
+        if (MidiInName(i, found) && found == name) return i;
+    return -1;
+}
+
+int Nolari::findMidiOutByName(const std::string& name) const {
+    std::string found;
+    for (int i = 0; i < NumMidiOuts(); ++i)
+        if (MidiOutName(i, found) && found == name) return i;
+    return -1;
+}
+
+void Nolari::startMidi() {
+    // Looked up before the lock is taken: a first look at the JACK server may take a while.
+    const int output = findMidiOutByName(cfg_->midiOutDeviceName);
+    midiInDevice = findMidiInByName(cfg_->midiInDeviceName);
+    midiInDevice = SetMidiIn(midiInDevice, true);
+    std::lock_guard<std::recursive_mutex> guard(engineLock);
+    midiOutDevice = SetMidiOut(output, true);
+    sendLocalControl(false);
+    sendProgramChanges();
+}
+
+void Nolari::stopMidi() {
+    {
+        std::lock_guard<std::recursive_mutex> guard(engineLock);
+        sendLocalControl(true);
+    }
+    SetMidiIn(midiInDevice, false);
+    std::lock_guard<std::recursive_mutex> guard(engineLock);
+    SetMidiOut(midiOutDevice, false);
+}
+
+void Nolari::sendLocalControl(bool on) {
+    for (uint8_t channel = 0; channel < 16; ++channel)
+        MidiOut(-1, static_cast<uint8_t>(0xB0 + channel), localControl, on ? 127 : 0);
+}
+
+void Nolari::selectMidiIn(int n) {
+    SetMidiIn(midiInDevice, false);
+    std::string name;
+    MidiInName(n, name);
+    cfg_->setMidiInDevice(name);
+    midiInDevice = n;
+    SetMidiIn(n, true);
+    menusDirty = true;
+}
+
+void Nolari::selectMidiOut(int n) {
+    std::string name;
+    MidiOutName(n, name);
+    cfg_->setMidiOutDevice(name);
+    changeMidiOut(n);
+    menusDirty = true;
+}
+
+void Nolari::changeMidiOut(int n) {
+    std::lock_guard<std::recursive_mutex> guard(engineLock);
+    allNotesOff();
+    sendLocalControl(true);
+    SetMidiOut(midiOutDevice, false);
+    midiOutDevice = n;
+    SetMidiOut(n, true);
+    sendLocalControl(false);
+}
+
+void Nolari::selectMain(int item) {
+    if (item < 1 || item > 4) {
+        logMessage("ERROR: Nolari::selectMain( %d ) invalid menu item\n", item);
+        return;
+    }
+    if (item == 1) {
+        file();
+    } else {
+        std::lock_guard<std::recursive_mutex> guard(engineLock);
+        if (item == 2) meta->chan16Mute = !meta->chan16Mute;
+        else if (item == 3) meta->sendPedalEvents = !meta->sendPedalEvents;
+        else meta->forceChannelOne = !meta->forceChannelOne;
+    }
+    menusDirty = true;
+}
+
+// Menus replaced by a rebuild are left alone rather than destroyed: one of them may still be on
+// the screen when the timer rebuilds.
+void Nolari::makeMenus() {
+    menusDirty = false;
+    const MenuContents menus = menuContents(*this);
+    const int submenus[2] = {addEntries(midiInMenu, menus.midiIn), addEntries(midiOutMenu, menus.midiOut)};
+    glutCreateMenu(mainMenu);
+    for (const MenuEntry& entry : menus.main) {
+        if (entry.submenu) glutAddSubMenu(entry.label.c_str(), submenus[entry.value]);
+        else glutAddMenuEntry(entry.label.c_str(), entry.value);
+    }
+    glutAttachMenu(GLUT_RIGHT_BUTTON);
+}

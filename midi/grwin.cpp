@@ -1,21 +1,145 @@
+// The port layer: device numbering and names, opening and closing, sending with the routing to
+// the software synthesizer, and the input callback. The system's MIDI lives behind platform.h.
+
 #include "midi/grwin.h"
 
-// The port layer is not built yet: there are no devices and nothing is sent.
+#include <cstdio>
+
+#include "app/Log.h"
+#include "app/Nolari.h"
+#include "midi/WindowsSynthGeneralMIDI.h"
+#include "midi/platform.h"
+
 int activeMidiOut = 0;
 bool synthOpen = false;
 int synthIndex = 0;
 
-int NumMidiIns() { return 0; }
-int NumMidiOuts() { return 0; }
-bool MidiInName(int, std::string&) { return false; }
-bool MidiOutName(int, std::string&) { return false; }
-int SetMidiIn(int, bool) { return -1; }
-int SetMidiOut(int, bool) { return -1; }
-int MidiOut(int, uint8_t, uint8_t, uint8_t) { return 0; }
-int sendMIDIEvent(void*, uint8_t, uint8_t, uint8_t) { return 0; }
-int MidiOutReset() { return 0; }
-uint8_t MidiMessageType(uint8_t status, uint8_t data2) {
-    const uint8_t type = status & 0xF0;
-    return type == 0x90 && data2 == 0 ? 0x80 : type;
+namespace {
+
+// Switch for the port layer's trace lines.
+constexpr bool trace = false;
+
+const char* enableText(bool enable) { return enable ? "enable" : "disable"; }
+
+const char* messageName(unsigned code, char (&unknown)[32]) {
+    switch (code) {
+    case MIM_OPEN: return "MIM_OPEN";
+    case MIM_CLOSE: return "MIM_CLOSE";
+    case MIM_DATA: return "MIM_DATA";
+    case MIM_LONGDATA: return "MIM_LONGDATA";
+    case MIM_ERROR: return "MIM_ERROR";
+    case MIM_LONGERROR: return "MIM_LONGERROR";
+    case MM_MOM_OPEN: return "MM_MOM_OPEN";
+    case MM_MOM_CLOSE: return "MM_MOM_CLOSE";
+    case MM_MOM_DONE: return "MM_MOM_DONE";
+    case MM_MOM_POSITIONCB: return "MM_MOM_POSITIONCB";
+    case MIM_MOREDATA: return "MIM_MOREDATA";
+    default: std::snprintf(unknown, sizeof unknown, "unknown(%d)", static_cast<int>(code)); return unknown;
+    }
 }
-void MidiInProc(void*, unsigned, uintptr_t, uintptr_t, uintptr_t) {}
+
+int switchOutput(int n, bool enable) {
+    if (n == -1) return -1;
+    if (!enable) return platform::closeOutput() == 0 ? n : -1;
+    if (synthOpen && n == synthIndex) return n;  // the synthesizer is always open
+    return platform::openOutput(n) == 0 ? n : -1;
+}
+
+}  // namespace
+
+int NumMidiIns() {
+    const int count = platform::numInputs();
+    if (trace) logMessage("NumMidiIns() = %d\n", count);
+    return count;
+}
+
+int NumMidiOuts() {
+    const int count = platform::numOutputs() + (synthOpen ? 1 : 0);
+    if (trace) logMessage("NumMidiOuts() = %d\n", count);
+    return count;
+}
+
+bool MidiInName(int n, std::string& name) {
+    if (n == -1) return false;
+    if (n < 0 || n >= NumMidiIns()) {
+        logMessage("ERROR: MidiInName(%d) out of range\n", n);
+        name.clear();
+        return false;
+    }
+    if (!platform::inputName(n, name)) {
+        logMessage("ERROR: MidiInName(%d) midiInGetDevCaps() error\n", n);
+        name.clear();
+        return false;
+    }
+    if (trace) logMessage("MidiInName(%d) = %s\n", n, name.c_str());
+    return true;
+}
+
+bool MidiOutName(int n, std::string& name) {
+    if (n == -1) return false;
+    const int count = NumMidiOuts();
+    if (synthOpen && n == count - 1) {
+        name = synth.name();
+        return true;
+    }
+    if (n < 0 || n >= count) {
+        logMessage("ERROR: MidiOutName(%d) out of range\n", n);
+        name.clear();
+        return false;
+    }
+    if (!platform::outputName(n, name)) {
+        logMessage("ERROR: MidiOutName(%d) midiOutGetDevCaps() error\n", n);
+        name.clear();
+        return false;
+    }
+    if (trace) logMessage("MidiOutName(%d) = %s\n", n, name.c_str());
+    return true;
+}
+
+int SetMidiIn(int n, bool enable) {
+    if (n == -1) return -1;
+    const int status = enable ? platform::openInput(n) : platform::closeInput();
+    const int result = status == 0 ? n : -1;
+    if (trace) logMessage("SetMidiIn( %d, %s ) = %d\n", n, enableText(enable), result);
+    return result;
+}
+
+int SetMidiOut(int n, bool enable) {
+    const int result = switchOutput(n, enable);
+    if (trace) logMessage("SetMidiOut( %d, %s ) = %d\n", n, enableText(enable), result);
+    activeMidiOut = result;
+    return result;
+}
+
+int MidiOut(int port, uint8_t status, uint8_t data1, uint8_t data2) {
+    if (trace) logMessage("MidiOut( %d, %02x, %02x, %02x )\n", port, status, data1, data2);
+    // The back end keeps its one open output itself, so no handle travels with the message.
+    return sendMIDIEvent(nullptr, status, data1, data2);
+}
+
+int sendMIDIEvent(void*, uint8_t status, uint8_t data1, uint8_t data2) {
+    if (!(status & 0x80)) {
+        logMessage("ERROR:sendMIDIEvent bStatus(0x%02x) is not a status byte\n", status);
+        return 0;
+    }
+    if (synthOpen && activeMidiOut == synthIndex) {
+        synth.send(status & 0x0F, status & 0xF0, data1, data2);
+        return 0;
+    }
+    return platform::sendShort(status, data1, data2);
+}
+
+int MidiOutReset() { return platform::reset(); }
+
+void MidiInProc(void* handle, unsigned code, uintptr_t instance, uintptr_t param1, uintptr_t param2) {
+    if (code == MIM_OPEN || code == MIM_CLOSE) return;
+    if (code == MIM_DATA) {
+        nolari.midiIn(param1 & 0xFF, (param1 >> 8) & 0xFF, (param1 >> 16) & 0xFF);
+        return;
+    }
+    char unknown[32];
+    // One call, so that a line from the other thread cannot land inside this one.
+    logMessage("grwin, MidiInProc(hMidiIn:%p dwInstance:%d dwParam1:%d dwParam2:%d) message: %s\n", handle,
+               static_cast<int>(instance), static_cast<int>(param1), static_cast<int>(param2),
+               messageName(code, unknown));
+}

@@ -21,6 +21,25 @@ int sendMIDIEvent(void* handle, uint8_t status, uint8_t data1, uint8_t data2);
 int MidiOutReset();
 uint8_t MidiMessageType(uint8_t status, uint8_t data2);
 
+// The number of bytes a short message with this status has on the wire: 3 for notes, aftertouch,
+// controllers, pitch bend and song position, 2 for program change, channel pressure, time code and
+// song select, 1 for the other system messages; 0 when it cannot be sent as a short message (a
+// data byte, or the start or end of a system-exclusive message).
+int MidiMessageLength(uint8_t status);
+
+// Nolari's own MIDI clients as the port lists show them ("Nolari In:in", "Nolari Out:out").
+inline constexpr const char* ownInputClient = "Nolari In";
+inline constexpr const char* ownOutputClient = "Nolari Out";
+inline constexpr const char* ownInputPort = "in";
+inline constexpr const char* ownOutputPort = "out";
+// True for a port of one of Nolari's own clients, also when JACK gave the client a "-NN" suffix
+// because another Nolari runs.
+bool IsOwnPort(const std::string& name);
+
+// An ALSA sequencer port name without the trailing client:port address ("Midi Through:Midi Through
+// Port-0 14:0" becomes "Midi Through:Midi Through Port-0"), since the address changes between runs.
+std::string WithoutAlsaAddress(const std::string& name);
+
 // Message codes of the input callback.
 enum : unsigned {
     MIM_OPEN = 961, MIM_CLOSE = 962, MIM_DATA = 963, MIM_LONGDATA = 964, MIM_ERROR = 965,

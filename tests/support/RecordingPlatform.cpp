@@ -31,13 +31,13 @@ int numInputs() { return static_cast<int>(state().inputs.size()); }
 int numOutputs() { return static_cast<int>(state().outputs.size()); }
 
 bool inputName(int n, std::string& name) {
-    if (n < 0 || n >= numInputs()) return false;
+    if (n < 0 || n >= numInputs() || n == state().failName) return false;
     name = state().inputs[n];
     return true;
 }
 
 bool outputName(int n, std::string& name) {
-    if (n < 0 || n >= numOutputs()) return false;
+    if (n < 0 || n >= numOutputs() || n == state().failName) return false;
     name = state().outputs[n];
     return true;
 }

@@ -20,6 +20,7 @@ struct State {
     int openOutput = -1;  // -1 when closed
     int resets = 0;
     bool failOpen = false;  // every open fails
+    int failName = -1;      // the name lookup of this input and output index fails
     std::vector<MidiMessage> sent;
     // When false, sent messages are counted but not stored (benchmarks).
     bool keep = true;

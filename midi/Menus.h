@@ -1,0 +1,25 @@
+#pragma once
+// The right-button pop-up menus as lists of labels and values, so that what they show can be
+// built and checked without a window; Nolari::makeMenus hands these lists to GLUT.
+
+#include <string>
+#include <vector>
+
+class Nolari;
+
+struct MenuEntry {
+    std::string label;
+    int value;             // what the menu's callback receives; for a submenu entry, which submenu
+    bool submenu = false;  // value 0 is the midiIn submenu, 1 the midiOut submenu
+};
+
+struct MenuContents {
+    std::vector<MenuEntry> midiIn;
+    std::vector<MenuEntry> midiOut;
+    std::vector<MenuEntry> main;
+};
+
+MenuContents menuContents(const Nolari& nolari);
+
+// ">>>" before the current device's name, eight blanks before the others, so the names line up.
+std::string markCurrent(const std::string& label, bool current);
