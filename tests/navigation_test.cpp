@@ -128,15 +128,15 @@ TEST_F(Steps, NextNoteOnLooksNoFurtherThanTheEventBeforeTheLast) {
     EXPECT_EQ(n.nextNoteOn(), nullptr);
 }
 
-class Markers : public EngineTest {
+class MarkerMoves : public EngineTest {
 protected:
-    Markers() { load(longSong()); }
+    MarkerMoves() { load(longSong()); }
     void mark(std::initializer_list<uint32_t> indices) {
         for (uint32_t i : indices) n.meta->setMarker(i);
     }
 };
 
-TEST_F(Markers, NextAndPreviousWrapAround) {
+TEST_F(MarkerMoves, NextAndPreviousWrapAround) {
     mark({0, 100});
     n.position = 50;
     n.previousMarker();
@@ -152,7 +152,7 @@ TEST_F(Markers, NextAndPreviousWrapAround) {
     EXPECT_EQ(resets(), 0);
 }
 
-TEST_F(Markers, WithoutMarkersNothingMoves) {
+TEST_F(MarkerMoves, WithoutMarkersNothingMoves) {
     n.position = 7;
     n.nextMarker();
     n.previousMarker();
@@ -160,7 +160,7 @@ TEST_F(Markers, WithoutMarkersNothingMoves) {
     EXPECT_EQ(n.position, 7);
 }
 
-TEST_F(Markers, NumberedMarkerBeyondTheCountDoesNothing) {
+TEST_F(MarkerMoves, NumberedMarkerBeyondTheCountDoesNothing) {
     mark({10, 20});
     n.goToMarker(2);
     EXPECT_EQ(n.position, 0);
@@ -170,7 +170,7 @@ TEST_F(Markers, NumberedMarkerBeyondTheCountDoesNothing) {
     EXPECT_EQ(n.position, 20);
 }
 
-TEST_F(Markers, ToggleSetsThenClearsAtThePosition) {
+TEST_F(MarkerMoves, ToggleSetsThenClearsAtThePosition) {
     n.position = 30;
     n.toggleMarker();
     EXPECT_TRUE(n.meta->isMarker(30));
@@ -179,7 +179,7 @@ TEST_F(Markers, ToggleSetsThenClearsAtThePosition) {
     EXPECT_EQ(n.position, 30);
 }
 
-TEST_F(Markers, MarkerBeyondTheSongLeadsToTheLastEvent) {
+TEST_F(MarkerMoves, MarkerBeyondTheSongLeadsToTheLastEvent) {
     mark({5, 5000});
     n.position = 50;
     n.nextMarker();
