@@ -2,6 +2,7 @@
 
 #include <GL/freeglut.h>
 #include <GL/glx.h>
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 
@@ -233,9 +234,12 @@ void Nolari::toggleFullScreen() {
 // to the special callback only for the keysyms it knows, so the press would be lost. Binding the
 // text "\t" to it makes freeglut deliver Tab with Shift held, which the key table reads as
 // "previous marker". Lock and Num Lock take part in the match, so every combination is bound.
+// XRebindKeysym looks the modifiers up while holding the display lock, and loading the keyboard map
+// then takes that lock again and hangs; asking for a modifier first loads the map outside it.
 void Nolari::prepareKeyboard() {
     Display* display = glXGetCurrentDisplay();
     if (!display) return;
+    XkbKeysymToModifiers(display, XK_Shift_L);
     static const KeySym shifts[] = {XK_Shift_L, XK_Shift_R};
     static const KeySym locks[][2] = {{NoSymbol, NoSymbol}, {XK_Caps_Lock, NoSymbol}, {XK_Num_Lock, NoSymbol},
                                       {XK_Caps_Lock, XK_Num_Lock}};
