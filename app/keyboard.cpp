@@ -233,22 +233,20 @@ void Nolari::toggleFullScreen() {
 // X reports Shift+Tab as ISO_Left_Tab, which has no text, and freeglut hands keys without text
 // to the special callback only for the keysyms it knows, so the press would be lost. Binding the
 // text "\t" to it makes freeglut deliver Tab with Shift held, which the key table reads as
-// "previous marker". Lock and Num Lock take part in the match, so every combination is bound.
-// XRebindKeysym looks the modifiers up while holding the display lock, and loading the keyboard map
+// "previous marker". The binding is matched against the modifiers left after the keysym was chosen:
+// Shift is used up by choosing ISO_Left_Tab, Caps Lock and Num Lock are not, so each of their
+// combinations is bound too.
+// XRebindKeysym looks modifiers up while holding the display lock, and loading the keyboard map
 // then takes that lock again and hangs; asking for a modifier first loads the map outside it.
 void Nolari::prepareKeyboard() {
     Display* display = glXGetCurrentDisplay();
     if (!display) return;
-    XkbKeysymToModifiers(display, XK_Shift_L);
-    static const KeySym shifts[] = {XK_Shift_L, XK_Shift_R};
-    static const KeySym locks[][2] = {{NoSymbol, NoSymbol}, {XK_Caps_Lock, NoSymbol}, {XK_Num_Lock, NoSymbol},
-                                      {XK_Caps_Lock, XK_Num_Lock}};
+    XkbKeysymToModifiers(display, XK_Num_Lock);
+    static const KeySym locks[][2] = {{XK_Caps_Lock, XK_Num_Lock}, {XK_Caps_Lock, NoSymbol}, {XK_Num_Lock, NoSymbol}};
     static const unsigned char tab[] = "\t";
-    for (KeySym shift : shifts) {
-        for (const auto& lock : locks) {
-            KeySym modifiers[3] = {shift, lock[0], lock[1]};
-            const int count = 1 + (lock[0] != NoSymbol) + (lock[1] != NoSymbol);
-            XRebindKeysym(display, XK_ISO_Left_Tab, modifiers, count, tab, 1);
-        }
+    XRebindKeysym(display, XK_ISO_Left_Tab, nullptr, 0, tab, 1);
+    for (const auto& lock : locks) {
+        KeySym modifiers[2] = {lock[0], lock[1]};
+        XRebindKeysym(display, XK_ISO_Left_Tab, modifiers, lock[1] == NoSymbol ? 1 : 2, tab, 1);
     }
 }
