@@ -72,11 +72,11 @@ def main():
         s.key("shift+Tab")
         tap_and_check(s, cap, 50, "Shift+Tab back to the second marker")
 
-        # Listening from position 16 (note 50 at 2.0 s) plays notes 50 to 57 within its 5 s.
+        # Listening from position 16 (note 51 at 2.5 s) plays notes 51 to 57 within its 5 s.
         before = len(playing.notes(cap.events()))
         s.key("space")
-        heard = wait_notes(cap, before + 16, "the listened notes", timeout=15)[before:before + 16]
-        expected = [(kind, pitch) for pitch in range(50, 58) for kind in ("on", "off")]
+        heard = wait_notes(cap, before + 14, "the listened notes", timeout=15)[before:before + 14]
+        expected = [(kind, pitch) for pitch in range(51, 58) for kind in ("on", "off")]
         check([(n[1], n[2]) for n in heard] == expected, "listening played %r" % heard)
         lateness = [n[0] / playing.RATE - song_time(n[1], n[2]) for n in heard]
         spread = max(lateness) - min(lateness)
