@@ -1,6 +1,8 @@
 """Shared by the performing tests: Nolari started on a song with its MIDI input and output on the
 capture client's JACK ports, and the note messages the capture client received."""
 
+import os
+
 import harness
 from harness import check
 
@@ -56,3 +58,25 @@ def percentile(values, fraction):
 def check_pitches(got, kind, pitches, what):
     check([n[1] for n in got] == [kind] * len(pitches) and sorted(n[2] for n in got) == sorted(pitches),
           "%s: expected %s of %s, got %r" % (what, kind, pitches, got))
+
+
+def xruns(s):
+    """How many cycles the JACK server reported late: a client not finished in its period loses
+    that period's MIDI or delivers it a period later, so results must be read with this count."""
+    try:
+        with open(os.path.join(s.work, "jackd.log")) as f:
+            return sum(1 for line in f if "XRun" in line)
+    except FileNotFoundError:
+        return 0
+
+
+def run_reporting_xruns(s, test):
+    """Runs test(); a failure names the server's late cycles, which can lose or delay messages."""
+    try:
+        test()
+    except harness.Failure as failure:
+        count = xruns(s)
+        if count:
+            raise harness.Failure("%s (the JACK server reported %d XRun lines: the machine was too busy "
+                                  "for the period, which loses or delays MIDI)" % (failure, count))
+        raise

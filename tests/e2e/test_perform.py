@@ -41,55 +41,59 @@ def tap_and_check(s, cap, pitch, what):
           "%s: expected note %d on and off, got %r" % (what, pitch, got))
 
 
+def perform(s):
+    cap, path = playing.start(s, "perform.mid", song())
+
+    s.key_down("w")
+    ons = wait_notes(cap, 3, "the first group's Note Ons")
+    check([(n[2], n[3]) for n in ons] == [(60, 60), (64, 90), (67, 30)],
+          "W sent %r, not the first group at its own velocities" % ons)
+    time.sleep(0.3)
+    check(len(playing.notes(cap.events())) == 3, "notes ended while W was still held")
+    s.key_up("w")
+    check_pitches(wait_notes(cap, 6, "the first group's Note Offs")[3:], "off", [60, 64, 67], "W released")
+
+    cap.send(b"\x90\x40\x2d")
+    ons = wait_notes(cap, 8, "the second group from MIDI input")[6:]
+    check([(n[1], n[2], n[3]) for n in ons] == [("on", 72, 45), ("on", 76, 22)],
+          "a Note On of velocity 45 sent %r, not the second group scaled to 45 and 22" % ons)
+    cap.send(b"\x80\x40\x00")
+    check_pitches(wait_notes(cap, 10, "the second group's Note Offs")[8:], "off", [72, 76], "MIDI Note Off")
+
+    # Position 10 (note 48): markers at 10 and, two groups on, at 14 (note 50); then to the start.
+    s.key("m", "Right", "Right", "m", "h")
+    s.key("Tab")
+    tap_and_check(s, cap, 48, "Tab from the start to the first marker")  # leaves position 12
+    s.key("shift+Tab")
+    tap_and_check(s, cap, 48, "Shift+Tab back to the first marker")
+    s.key("Tab")
+    tap_and_check(s, cap, 50, "Tab on to the second marker")  # leaves position 16
+    s.key("shift+Tab")
+    tap_and_check(s, cap, 50, "Shift+Tab back to the second marker")
+
+    # Listening from position 16 (note 51 at 2.5 s) plays notes 51 to 57 within its 5 s.
+    before = len(playing.notes(cap.events()))
+    s.key("space")
+    heard = wait_notes(cap, before + 14, "the listened notes", timeout=15)[before:before + 14]
+    expected = [(kind, pitch) for pitch in range(51, 58) for kind in ("on", "off")]
+    check([(n[1], n[2]) for n in heard] == expected, "listening played %r" % heard)
+    lateness = [n[0] / playing.RATE - song_time(n[1], n[2]) for n in heard]
+    spread = max(lateness) - min(lateness)
+    print("listen timing: lateness spread %.1f ms over %d events" % (spread * 1000, len(heard)))
+    check(spread <= 0.040 + playing.PERIOD / playing.RATE,
+          "listened events drift %.1f ms from the song's timing, more than one 40 ms tick" % (spread * 1000))
+
+    s.key("Escape")
+    check(s.wait_exit() == 0, "Esc did not end the program with status 0")
+    meta = open(path + ".mta").read()
+    check(re.search(r"^POSITION 16$", meta, re.M), "metadata does not hold POSITION 16:\n" + meta)
+    check(re.findall(r"^MARKER (\d+)$", meta, re.M) == ["10", "14"], "markers not saved:\n" + meta)
+    check("ERROR: trackNote" not in s.log(), "notes started or ended twice:\n" + s.log())
+
+
+
 def main():
     with harness.Session(jack=True) as s:
-        cap, path = playing.start(s, "perform.mid", song())
-
-        s.key_down("w")
-        ons = wait_notes(cap, 3, "the first group's Note Ons")
-        check([(n[2], n[3]) for n in ons] == [(60, 60), (64, 90), (67, 30)],
-              "W sent %r, not the first group at its own velocities" % ons)
-        time.sleep(0.3)
-        check(len(playing.notes(cap.events())) == 3, "notes ended while W was still held")
-        s.key_up("w")
-        check_pitches(wait_notes(cap, 6, "the first group's Note Offs")[3:], "off", [60, 64, 67], "W released")
-
-        cap.send(b"\x90\x40\x2d")
-        ons = wait_notes(cap, 8, "the second group from MIDI input")[6:]
-        check([(n[1], n[2], n[3]) for n in ons] == [("on", 72, 45), ("on", 76, 22)],
-              "a Note On of velocity 45 sent %r, not the second group scaled to 45 and 22" % ons)
-        cap.send(b"\x80\x40\x00")
-        check_pitches(wait_notes(cap, 10, "the second group's Note Offs")[8:], "off", [72, 76], "MIDI Note Off")
-
-        # Position 10 (note 48): markers at 10 and, two groups on, at 14 (note 50); then to the start.
-        s.key("m", "Right", "Right", "m", "h")
-        s.key("Tab")
-        tap_and_check(s, cap, 48, "Tab from the start to the first marker")  # leaves position 12
-        s.key("shift+Tab")
-        tap_and_check(s, cap, 48, "Shift+Tab back to the first marker")
-        s.key("Tab")
-        tap_and_check(s, cap, 50, "Tab on to the second marker")  # leaves position 16
-        s.key("shift+Tab")
-        tap_and_check(s, cap, 50, "Shift+Tab back to the second marker")
-
-        # Listening from position 16 (note 51 at 2.5 s) plays notes 51 to 57 within its 5 s.
-        before = len(playing.notes(cap.events()))
-        s.key("space")
-        heard = wait_notes(cap, before + 14, "the listened notes", timeout=15)[before:before + 14]
-        expected = [(kind, pitch) for pitch in range(51, 58) for kind in ("on", "off")]
-        check([(n[1], n[2]) for n in heard] == expected, "listening played %r" % heard)
-        lateness = [n[0] / playing.RATE - song_time(n[1], n[2]) for n in heard]
-        spread = max(lateness) - min(lateness)
-        print("listen timing: lateness spread %.1f ms over %d events" % (spread * 1000, len(heard)))
-        check(spread <= 0.040 + playing.PERIOD / playing.RATE,
-              "listened events drift %.1f ms from the song's timing, more than one 40 ms tick" % (spread * 1000))
-
-        s.key("Escape")
-        check(s.wait_exit() == 0, "Esc did not end the program with status 0")
-        meta = open(path + ".mta").read()
-        check(re.search(r"^POSITION 16$", meta, re.M), "metadata does not hold POSITION 16:\n" + meta)
-        check(re.findall(r"^MARKER (\d+)$", meta, re.M) == ["10", "14"], "markers not saved:\n" + meta)
-        check("ERROR: trackNote" not in s.log(), "notes started or ended twice:\n" + s.log())
-
+        playing.run_reporting_xruns(s, lambda: perform(s))
 
 harness.run(main)
