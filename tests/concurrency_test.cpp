@@ -55,7 +55,7 @@ TEST_F(Concurrency, MidiInputAndTheGuiThreadNeverInterleaveInTheEngine) {
         case 8: n.toggleMarker(); break;
         case 9: n.nextMarker(); break;
         case 10: n.startListening(); n.listenTick(); break;
-        case 11: n.stopListening(); if (round % 48 == 0) n.goToStart(); break;
+        case 11: n.stopListening(); n.sendProgramChanges(); if (round % 48 == 0) n.goToStart(); break;
         }
     }
     midi.join();
