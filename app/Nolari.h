@@ -36,6 +36,9 @@ public:
     void toggleFullScreen();
     // Makes keys that freeglut would drop on this platform (Shift+Tab) reach keyboard().
     void prepareKeyboard();
+    // keyboard and special with the modifier mask given rather than read from GLUT.
+    void keyboardWithModifiers(unsigned char key, int modifiers);
+    void specialWithModifiers(int key, int modifiers);
 
     // --- Event output and note tracking ---
     void trackNoteOn(uint8_t channel, uint8_t pitch, uint8_t velocity);
@@ -54,6 +57,12 @@ public:
     void startListening();
     void listenTick();
     void stopListening();
+    // A song with at least one event is loaded.
+    bool hasSong() const;
+    // The event at position, kept within the song; null when there is no song.
+    Event* currentEvent() const;
+    // Moves position, and the metadata's position with it, to the event and asks for a redraw.
+    void moveTo(const Event* e);
 
     // --- Navigation ---
     void nextNote();

@@ -68,7 +68,10 @@ int Nolari::soundingCount() const {
     return count;
 }
 
+// Called on the GUI thread after a load or a device change, while taps from MIDI input may move
+// the position and send on the same output.
 void Nolari::sendProgramChanges() {
+    std::lock_guard<std::recursive_mutex> guard(engineLock);
     uint8_t program[16] = {};
     const uint32_t end = std::min<uint32_t>(static_cast<uint32_t>(position), song->numEvents);
     for (uint32_t i = 0; i < end; ++i) {

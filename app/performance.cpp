@@ -1,11 +1,151 @@
-#include "app/Nolari.h"
+// Tapping and listening: each tap sends the song's next group, the release of the last held key
+// sends the rest of it, MIDI input taps like the keys and otherwise passes through, and listen
+// mode plays half a screen of the song by itself.
+//
+// Every entry point takes engineLock, because taps arrive on the MIDI-input thread while keys,
+// the timer and navigation run on the GUI thread. The work done under it is bounded by one group
+// and never draws or writes files, apart from error log lines.
 
-// Tapping and listening are not built yet.
-void Nolari::tap(int, int) {}
-void Nolari::release(int) {}
-void Nolari::midiIn(uint8_t, uint8_t, uint8_t) {}
-Event* Nolari::lastNoteOnOfGroup(Event* e) const { return e; }
-int Nolari::groupMaxVelocity(Event*, Event*) const { return 0; }
-void Nolari::startListening() {}
-void Nolari::listenTick() {}
-void Nolari::stopListening() {}
+#include <algorithm>
+#include <mutex>
+
+#include "app/Nolari.h"
+#include "midi/grwin.h"
+#include "song/Meta.h"
+
+namespace {
+
+constexpr int maxVelocity = 127;
+
+}  // namespace
+
+bool Nolari::hasSong() const { return songLoaded && song->numEvents > 0; }
+
+Event* Nolari::currentEvent() const {
+    if (!hasSong()) return nullptr;
+    const int32_t last = static_cast<int32_t>(song->numEvents - 1);
+    return &song->events[std::clamp(position, 0, last)];
+}
+
+void Nolari::moveTo(const Event* e) {
+    position = static_cast<int32_t>(e - song->events);
+    meta->position = static_cast<uint32_t>(position);
+    requestRedisplay();
+}
+
+Event* Nolari::lastNoteOnOfGroup(Event* e) const {
+    Event* result = e;
+    for (Event* p = e; p && !p->isLast;) {
+        ++p;
+        if (p->start) break;
+        if (p->isNoteOn()) result = p;
+    }
+    return result;
+}
+
+int Nolari::groupMaxVelocity(Event* first, Event* end) const {
+    int max = 0;
+    for (Event* e = first; e != end; ++e)
+        if (e->isNoteOn()) max = std::max<int>(max, e->vel);
+    return max;
+}
+
+void Nolari::tap(int index, int velocity) {
+    std::lock_guard guard(engineLock);
+    Event* q = currentEvent();
+    if (!q) return;
+    if (index > 0 && index < 128 && !held[index]) {
+        held[index] = 1;
+        ++heldCount;
+    }
+    if (q->isLast) return;
+
+    Event* p = q;
+    while (!p->start) {
+        ++p;
+        if (p->isLast) break;
+    }
+    if (p->start) {
+        p = lastNoteOnOfGroup(p);
+        if (!p->isLast) ++p;
+    }
+
+    const int max = groupMaxVelocity(q, p);
+    const int to = velocity != 0 ? std::clamp(velocity, 1, maxVelocity) : max;
+    playRange(q, p, static_cast<uint8_t>(max), static_cast<uint8_t>(to));
+    if (p->isLast && !p->isNoteOff()) allNotesOff();
+    moveTo(p);
+}
+
+void Nolari::release(int index) {
+    std::lock_guard guard(engineLock);
+    Event* q = currentEvent();
+    if (!q) return;
+    if (index < 1 || index > 127) {
+        std::fill(std::begin(held), std::end(held), 0);
+        heldCount = 0;
+    } else if (held[index]) {
+        held[index] = 0;
+        --heldCount;
+    }
+    if (heldCount != 0 || q->start) return;
+
+    Event* p = q;
+    while (!p->start && !p->isLast) ++p;
+    playRange(q, p->isLast ? p + 1 : p, maxVelocity, maxVelocity);
+    moveTo(p);
+}
+
+void Nolari::midiIn(uint8_t status, uint8_t data1, uint8_t data2) {
+    std::lock_guard guard(engineLock);
+    switch (MidiMessageType(status, data2)) {
+    case 0x80:
+        release(data1);
+        break;
+    case 0x90:
+        tap(data1, data2);
+        break;
+    case 0xA0:
+    case 0xB0:
+    case 0xC0:
+    case 0xD0:
+    case 0xE0:
+        MidiOut(-1, status, data1, data2);
+        break;
+    default:
+        break;
+    }
+}
+
+void Nolari::startListening() {
+    std::lock_guard guard(engineLock);
+    const Event* start = currentEvent();
+    if (!start) return;
+    allNotesOff();
+    listenIndex = static_cast<int32_t>(start - song->events);
+    const double now = clockSeconds();
+    listenEnd = now + 0.5 * meta->zoom;
+    listenOffset = now - start->time;
+    listening = true;
+}
+
+void Nolari::listenTick() {
+    std::lock_guard guard(engineLock);
+    if (!listening || !hasSong()) return;
+    const double now = clockSeconds();
+    if (now > listenEnd) {
+        stopListening();
+        return;
+    }
+    for (; listenIndex >= 0 && static_cast<uint32_t>(listenIndex) < song->numEvents; ++listenIndex) {
+        Event* e = &song->events[listenIndex];
+        if (!(now > e->time + listenOffset)) break;
+        playRange(e, e + 1, e->vel, e->vel);
+    }
+}
+
+void Nolari::stopListening() {
+    std::lock_guard guard(engineLock);
+    allNotesOff();
+    listening = false;
+}

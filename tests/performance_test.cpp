@@ -1,0 +1,347 @@
+#include <gtest/gtest.h>
+
+#include "EngineTest.h"
+
+using MessageList = std::vector<MidiMessage>;
+
+namespace {
+
+// Three groups: a chord of 60, 64, 67 (velocities 60, 90, 30) at 0 s, note 72 at 1 s, note 74 at 2 s.
+// Events: 0-2 the chord's Note Ons, 3-5 its Note Offs, 6/7 the 72, 8/9 the 74.
+SongBuilder threeGroups() {
+    return SongBuilder()
+        .note(0, 0.5, 60, 60, 0, true)
+        .note(0, 0.5, 64, 90)
+        .note(0, 0.5, 67, 30)
+        .note(1, 0.5, 72, 100, 0, true)
+        .note(2, 0.5, 74, 100, 0, true);
+}
+
+const MessageList chordOn = {noteOn(0, 60, 60), noteOn(0, 64, 90), noteOn(0, 67, 30)};
+const MessageList chordOff = {noteOff(0, 60), noteOff(0, 64), noteOff(0, 67)};
+
+MessageList joined(MessageList a, const MessageList& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+}  // namespace
+
+class Tapping : public EngineTest {
+protected:
+    Tapping() { load(threeGroups()); }
+};
+
+TEST_F(Tapping, KeyPressSendsTheGroupsNoteOnsAndReleaseItsNoteOffs) {
+    n.tap(1, 0);
+    EXPECT_EQ(takeSent(), chordOn);
+    EXPECT_EQ(n.position, 3);
+    EXPECT_EQ(n.meta->position, 3u);
+    n.release(1);
+    EXPECT_EQ(takeSent(), chordOff);
+    EXPECT_EQ(n.position, 6);
+    EXPECT_EQ(n.meta->position, 6u);
+    EXPECT_EQ(n.heldCount, 0);
+    EXPECT_EQ(dir.log(), "");
+}
+
+TEST_F(Tapping, MidiNoteOnScalesTheGroupSoItsLoudestNoteGetsTheVelocity) {
+    n.midiIn(0x90, 64, 45);
+    EXPECT_EQ(takeSent(), (MessageList{noteOn(0, 60, 30), noteOn(0, 64, 45), noteOn(0, 67, 15)}));
+    EXPECT_EQ(n.held[64], 1);
+    n.midiIn(0x80, 64, 0);
+    EXPECT_EQ(takeSent(), chordOff);
+    EXPECT_EQ(n.position, 6);
+}
+
+TEST_F(Tapping, MidiNoteOnWithVelocityZeroIsARelease) {
+    n.midiIn(0x91, 64, 45);
+    takeSent();
+    n.midiIn(0x91, 64, 0);
+    EXPECT_EQ(takeSent(), chordOff);
+    EXPECT_EQ(n.heldCount, 0);
+}
+
+TEST_F(Tapping, SecondKeyWhileHoldingPlaysLegato) {
+    n.tap(1, 0);
+    takeSent();
+    n.tap(2, 0);
+    EXPECT_EQ(takeSent(), joined(chordOff, {noteOn(0, 72, 100)}));
+    n.release(1);
+    EXPECT_TRUE(takeSent().empty());
+    EXPECT_EQ(n.position, 7);
+    n.release(2);
+    EXPECT_EQ(takeSent(), (MessageList{noteOff(0, 72)}));
+    EXPECT_EQ(n.position, 8);
+}
+
+TEST_F(Tapping, QIsNeverHeldSoTheNextTapEndsItsNotes) {
+    n.tap(-1, 0);
+    EXPECT_EQ(n.heldCount, 0);
+    n.tap(-1, 0);
+    EXPECT_EQ(takeSent(), joined(chordOn, joined(chordOff, {noteOn(0, 72, 100)})));
+}
+
+TEST_F(Tapping, MidiNoteZeroReleasesEveryHeldKeyAtOnce) {
+    n.tap(1, 0);
+    n.midiIn(0x90, 40, 100);
+    n.midiIn(0x90, 41, 100);
+    EXPECT_EQ(n.heldCount, 3);
+    takeSent();
+    n.midiIn(0x80, 0, 0);
+    EXPECT_EQ(n.heldCount, 0);
+    for (uint8_t h : n.held) EXPECT_EQ(h, 0);
+    EXPECT_EQ(takeSent(), (MessageList{noteOff(0, 74)}));
+    EXPECT_EQ(n.position, 9);
+}
+
+TEST_F(Tapping, ReleaseRightAfterAGroupWasReleasedSendsNothing) {
+    n.tap(1, 0);
+    n.release(1);
+    takeSent();
+    n.release(1);
+    EXPECT_TRUE(takeSent().empty());
+    EXPECT_EQ(n.position, 6);
+}
+
+TEST_F(Tapping, RepeatedPressOfAHeldKeyCountsOnce) {
+    n.tap(1, 0);
+    n.tap(1, 0);
+    EXPECT_EQ(n.heldCount, 1);
+    n.release(1);
+    EXPECT_EQ(n.heldCount, 0);
+}
+
+TEST_F(Tapping, VelocityAboveTheMidiRangeIsHeldToIt) {
+    n.tap(60, 300);
+    EXPECT_EQ(takeSent(), (MessageList{noteOn(0, 60, 84), noteOn(0, 64, 127), noteOn(0, 67, 42)}));
+}
+
+class SongStart : public EngineTest {};
+
+TEST_F(SongStart, ControllersBeforeTheFirstGroupGoOutAheadOfIt) {
+    load(SongBuilder().channelEvent(0, 0xB0, 0, 7, 100).channelEvent(0, 0xC0, 0, 5, 0).note(0, 1, 60, 80, 0, true));
+    n.tap(1, 0);
+    EXPECT_EQ(takeSent(), (MessageList{{0xB0, 7, 100}, {0xC0, 5, 0}, noteOn(0, 60, 80)}));
+    EXPECT_EQ(n.position, 3);
+}
+
+class SongEnd : public EngineTest {};
+
+TEST_F(SongEnd, TapAtTheLastEventSendsNothingAndStays) {
+    load(threeGroups());
+    n.position = 9;
+    n.tap(1, 0);
+    EXPECT_TRUE(takeSent().empty());
+    EXPECT_EQ(n.position, 9);
+    EXPECT_EQ(resets(), 0);
+}
+
+TEST_F(SongEnd, TapWithNoGroupAheadSendsTheRestAndSilencesAll) {
+    load(SongBuilder().note(0, 1, 60, 100, 0, true).channelEvent(2, 0xB0, 0, 7, 50));
+    n.tap(1, 0);
+    n.tap(2, 0);
+    EXPECT_EQ(takeSent(), (MessageList{noteOn(0, 60, 100), noteOff(0, 60)}));
+    EXPECT_EQ(resets(), 1);
+    EXPECT_EQ(n.position, 2);
+    n.release(1);
+    n.release(2);
+    EXPECT_EQ(takeSent(), (MessageList{{0xB0, 7, 50}}));
+    EXPECT_EQ(n.position, 2);
+}
+
+TEST_F(SongEnd, ReleaseOfTheLastGroupIncludesTheFinalEvent) {
+    load(threeGroups());
+    n.position = 8;
+    n.tap(1, 0);
+    EXPECT_EQ(takeSent(), (MessageList{noteOn(0, 74, 100)}));
+    EXPECT_EQ(resets(), 0);
+    n.release(1);
+    EXPECT_EQ(takeSent(), (MessageList{noteOff(0, 74)}));
+    EXPECT_EQ(n.position, 9);
+}
+
+TEST_F(SongEnd, PositionBeyondTheSongIsReadAsTheLastEvent) {
+    load(threeGroups());
+    n.position = 1000;
+    n.tap(1, 0);
+    EXPECT_TRUE(takeSent().empty());
+    n.position = -5;
+    n.tap(1, 0);
+    EXPECT_EQ(takeSent(), chordOn);
+    EXPECT_EQ(n.position, 3);
+}
+
+class MidiThrough : public EngineTest {};
+
+TEST_F(MidiThrough, OtherChannelMessagesPassUnchangedWhateverTheSongOptions) {
+    load(threeGroups());
+    n.meta->forceChannelOne = true;
+    n.meta->chan16Mute = true;
+    n.meta->sendPedalEvents = true;
+    n.midiIn(0xB3, 64, 127);
+    n.midiIn(0xEF, 0, 100);
+    n.midiIn(0xA2, 60, 10);
+    n.midiIn(0xC4, 3, 0);
+    n.midiIn(0xD5, 20, 0);
+    EXPECT_EQ(takeSent(), (MessageList{{0xB3, 64, 127}, {0xEF, 0, 100}, {0xA2, 60, 10}, {0xC4, 3, 0}, {0xD5, 20, 0}}));
+    EXPECT_EQ(n.position, 0);
+    EXPECT_EQ(dir.log(), "");
+}
+
+TEST_F(MidiThrough, SystemMessagesAreIgnored) {
+    load(threeGroups());
+    n.midiIn(0xF8, 0, 0);
+    n.midiIn(0xFE, 0, 0);
+    EXPECT_TRUE(takeSent().empty());
+    EXPECT_EQ(n.position, 0);
+}
+
+TEST_F(MidiThrough, PedalPassesEvenWithNoSong) {
+    n.midiIn(0xB0, 64, 127);
+    EXPECT_EQ(takeSent(), (MessageList{{0xB0, 64, 127}}));
+}
+
+class NoSong : public EngineTest {
+protected:
+    // Events are there, but the song did not load: nothing may read or change them.
+    NoSong() {
+        threeGroups().build(*n.song);
+        n.songLoaded = false;
+    }
+    void expectUntouched() {
+        EXPECT_TRUE(takeSent().empty());
+        EXPECT_EQ(resets(), 0);
+        EXPECT_EQ(n.position, 0);
+        EXPECT_EQ(startFlags(), 3);
+        EXPECT_FALSE(n.listening);
+        EXPECT_EQ(n.heldCount, 0);
+    }
+};
+
+TEST_F(NoSong, PerformanceAndListenCommandsDoNothing) {
+    n.tap(1, 0);
+    n.release(1);
+    n.midiIn(0x90, 60, 100);
+    n.midiIn(0x80, 60, 0);
+    n.startListening();
+    n.listenTick();
+    expectUntouched();
+}
+
+TEST_F(NoSong, NavigationCommandsDoNothing) {
+    n.nextNote();
+    n.previousNote();
+    n.forwardScreen();
+    n.backScreen();
+    n.goToStart();
+    n.toggleMarker();
+    n.nextMarker();
+    n.previousMarker();
+    n.goToMarker(0);
+    n.zoom(2);
+    n.group();
+    n.ungroup();
+    expectUntouched();
+    EXPECT_EQ(n.meta->numMarkers(), 0u);
+    EXPECT_EQ(n.meta->zoom, 10.0);
+}
+
+TEST_F(NoSong, EmptySongCountsAsNoSong) {
+    SongBuilder().build(*n.song);
+    n.songLoaded = true;
+    n.tap(1, 0);
+    n.nextNote();
+    n.startListening();
+    EXPECT_TRUE(takeSent().empty());
+    EXPECT_FALSE(n.listening);
+}
+
+class GroupWalk : public EngineTest {};
+
+TEST_F(GroupWalk, LastNoteOnOfGroupStopsAtTheNextGroup) {
+    load(threeGroups());
+    EXPECT_EQ(n.lastNoteOnOfGroup(&event(0)), &event(2));
+    EXPECT_EQ(n.lastNoteOnOfGroup(&event(6)), &event(6));
+    EXPECT_EQ(n.lastNoteOnOfGroup(&event(9)), &event(9));
+}
+
+TEST_F(GroupWalk, GroupMaxVelocityLooksOnlyAtNoteOnsInTheRange) {
+    load(threeGroups());
+    EXPECT_EQ(n.groupMaxVelocity(&event(0), &event(3)), 90);
+    EXPECT_EQ(n.groupMaxVelocity(&event(2), &event(3)), 30);
+    EXPECT_EQ(n.groupMaxVelocity(&event(3), &event(6)), 0);
+}
+
+class Listening : public EngineTest {
+protected:
+    Listening() { load(threeGroups()); }
+    // Pretends that the given number of seconds of song time have passed since listening began.
+    void elapse(double seconds) { n.listenOffset -= seconds; }
+};
+
+TEST_F(Listening, StartSilencesAndLastsHalfTheZoom) {
+    n.trackNoteOn(0, 50, 100);
+    takeSent();
+    n.position = 6;
+    const double before = clockSeconds();
+    n.startListening();
+    const double after = clockSeconds();
+    EXPECT_TRUE(n.listening);
+    EXPECT_EQ(resets(), 1);
+    EXPECT_EQ(takeSent(), (MessageList{noteOff(0, 50)}));
+    EXPECT_EQ(n.listenIndex, 6);
+    EXPECT_GE(n.listenEnd, before + 5.0);
+    EXPECT_LE(n.listenEnd, after + 5.0);
+    EXPECT_GE(n.listenOffset, before - 1.0);
+    EXPECT_LE(n.listenOffset, after - 1.0);
+}
+
+TEST_F(Listening, EachTickSendsTheEventsThatHaveFallenDueInListOrder) {
+    n.startListening();
+    elapse(-1.0);
+    n.listenTick();
+    EXPECT_TRUE(takeSent().empty());
+    elapse(1.6);
+    n.listenTick();
+    EXPECT_EQ(takeSent(), joined(chordOn, chordOff));
+    elapse(0.5);
+    n.listenTick();
+    EXPECT_EQ(takeSent(), (MessageList{noteOn(0, 72, 100)}));
+    EXPECT_EQ(n.position, 0);
+    EXPECT_EQ(n.listenIndex, 7);
+}
+
+TEST_F(Listening, GoesOnSilentlyAfterTheSongAndStopsAtTheEndTime) {
+    n.startListening();
+    elapse(100);
+    n.listenTick();
+    EXPECT_EQ(takeSent().size(), 10u);
+    n.listenTick();
+    EXPECT_TRUE(takeSent().empty());
+    EXPECT_TRUE(n.listening);
+    EXPECT_EQ(resets(), 1);
+    n.listenEnd = clockSeconds() - 0.001;
+    n.listenTick();
+    EXPECT_FALSE(n.listening);
+    EXPECT_EQ(resets(), 2);
+}
+
+TEST_F(Listening, StopEndsTheNotesThatListeningStarted) {
+    n.startListening();
+    elapse(0.1);
+    n.listenTick();
+    takeSent();
+    n.stopListening();
+    EXPECT_FALSE(n.listening);
+    EXPECT_EQ(takeSent(), chordOff);
+    EXPECT_EQ(n.soundingCount(), 0);
+    EXPECT_EQ(n.position, 0);
+}
+
+TEST_F(Listening, MidiInputPlaysOnWithoutStoppingIt) {
+    n.startListening();
+    n.midiIn(0x90, 60, 90);
+    EXPECT_EQ(takeSent(), chordOn);
+    EXPECT_TRUE(n.listening);
+}
