@@ -63,6 +63,7 @@ Nolari::~Nolari() {
 std::string titleText(const std::string& path) { return "Nolari " + path + "         [F1 Help]"; }
 
 void Nolari::run() {
+    guiThread = std::this_thread::get_id();
     logStamped("before cfg_->load()\n");
     cfg_->load();
 
@@ -131,6 +132,7 @@ void Nolari::idle() { std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
 void Nolari::timer(int) {
     if (menusDirty) makeMenus();
+    if (redisplayWanted.exchange(false)) requestRedisplay();
     if (songLoaded) {
         if (listening) {
             listenTick();
@@ -146,6 +148,10 @@ void Nolari::timer(int) {
 }
 
 void Nolari::requestRedisplay() {
+    if (std::this_thread::get_id() != guiThread) {
+        redisplayWanted = true;
+        return;
+    }
     if (lastDrawDuration > throttleThreshold) redrawNotBefore = clockSeconds() + lastDrawDuration;
     if (windowReady) glutPostRedisplay();
 }

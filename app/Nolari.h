@@ -2,9 +2,11 @@
 // The main object: all performance and window state of the one running program, and the
 // process-wide objects around it.
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "song/Song.h"
 
@@ -137,6 +139,10 @@ public:
 
     // Serialises the engine's entry points between the GUI thread and the MIDI-input thread.
     mutable std::recursive_mutex engineLock;
+    // GLUT may only be called from the GUI thread: a redraw asked for on the MIDI-input thread
+    // is noted here and requested by the next timer tick.
+    std::thread::id guiThread = std::this_thread::get_id();
+    std::atomic<bool> redisplayWanted{false};
 };
 
 // Process-wide objects, constructed in this order in one translation unit (app/process.cpp):

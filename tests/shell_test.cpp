@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "app/Nolari.h"
 #include "config/Cfg.h"
 #include "song/Meta.h"
@@ -49,4 +51,13 @@ TEST(MainObject, StartsWithNothingLoadedAndItsPitchColours) {
     EXPECT_FLOAT_EQ(n.pitchColor(61, true).g, 0.4f);
     EXPECT_FLOAT_EQ(n.pitchColor(64, false).b, 1.0f);
     EXPECT_FLOAT_EQ(n.pitchColor(68, false).r, 1.0f);
+}
+
+TEST(RedrawThrottle, RequestFromAnotherThreadIsLeftToTheTimer) {
+    Nolari n;
+    n.lastDrawDuration = 0.05;
+    std::thread other([&] { n.requestRedisplay(); });
+    other.join();
+    EXPECT_TRUE(n.redisplayWanted);
+    EXPECT_EQ(n.redrawNotBefore, 0.0) << "the throttle belongs to the GUI thread";
 }
