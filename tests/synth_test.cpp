@@ -218,15 +218,6 @@ TEST(SynthLatencyFile, NumberIsAppliedAndTheFileKept) {
     EXPECT_EQ(t.getWriteLatency(), 23);
 }
 
-TEST(SynthLatencyFile, ZeroGivesTheShortestBufferTheOutputAllows) {
-    TestDir dir;
-    dir.write("WindowsSynthGeneralMIDI.cfg", "0");
-    WindowsSynthGeneralMIDI s;
-    ASSERT_TRUE(s.openOffline());
-    EXPECT_EQ(s.getWriteLatency(), 3);  // two periods of 64 frames
-    EXPECT_EQ(dir.read("WindowsSynthGeneralMIDI.cfg"), "0");
-}
-
 TEST(SynthLatencyFile, NegativeNumberIsIgnoredAndTheFileUntouched) {
     TestDir dir;
     dir.write("WindowsSynthGeneralMIDI.cfg", "-40");
