@@ -1,8 +1,22 @@
 #pragma once
-// The software General MIDI synthesizer, listed as the last MIDI output.
+// The software General MIDI synthesizer, listed as the last MIDI output. It is FluidSynth playing a
+// General MIDI SoundFont from the system's standard place through the desktop's audio output.
+//
+// Messages may arrive from the GUI thread and from the MIDI-input thread. They are serialised by
+// the object's own mutex (not the engine's lock, which not every caller holds, and never a lock the
+// drawing takes), so two messages never overlap inside the synthesizer. The play path allocates
+// nothing.
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
+
+struct _fluid_hashtable_t;
+struct _fluid_synth_t;
+struct _fluid_audio_driver_t;
+struct _fluid_sfont_t;
 
 class WindowsSynthGeneralMIDI {
 public:
@@ -11,17 +25,55 @@ public:
     WindowsSynthGeneralMIDI(const WindowsSynthGeneralMIDI&) = delete;
     WindowsSynthGeneralMIDI& operator=(const WindowsSynthGeneralMIDI&) = delete;
 
+    // Sets up the synthesizer and starts its audio output; true when it is ready to play.
     bool open();
+    // The same set-up without any audio output: the sound is only what render() pulls out.
+    bool openOffline();
     void close();
     const std::string& name() const { return name_; }
     void send(uint8_t channel, uint8_t type, uint8_t data1, uint8_t data2);
     bool setGMInstrument(uint8_t channel, uint8_t gmNumber);
     void play(uint8_t channel, uint8_t type, uint8_t data1, uint8_t data2);
 
+    // The output latency in milliseconds that the audio output is (or will be) started with,
+    // -1 without settings.
+    int getWriteLatency() const;
+    // Renders the next frames of stereo sound into left and right; false when not open.
+    bool render(float* left, float* right, int frames);
+    // The SoundFont preset now selected on a channel; false when the channel has none.
+    bool channelPreset(uint8_t channel, int& bank, int& program, std::string& presetName);
+
 private:
+    struct Patch {
+        int bank;
+        int program;
+    };
+
+    bool openWith(bool startAudio);
+    bool findSoundFont();
+    bool startAudioOutput();
+    void applyLatencySetting();
+    void setWriteLatency(int milliseconds);
+    void buildGMIndex();
+    bool setGMInstrumentLocked(uint8_t channel, uint8_t gmNumber);
+    void playLocked(uint8_t channel, uint8_t type, uint8_t data1, uint8_t data2);
+
     bool isOpen = false;
     bool openAttempted = false;
     std::string name_;
+    std::string soundFontPath;
+    _fluid_hashtable_t* settings = nullptr;
+    _fluid_synth_t* fluid = nullptr;
+    _fluid_audio_driver_t* audioDriver = nullptr;
+    int soundFontId = -1;
+    _fluid_sfont_t* soundFont = nullptr;
+    // The SoundFont's presets in its own enumeration order; gmIndex points into this list.
+    std::vector<Patch> presets;
+    // Per channel, the index into presets of the instrument selected by setGMInstrument, or -1.
+    int downloaded[16];
+    // General MIDI program number -> index into presets, -1 when the SoundFont lacks the program.
+    std::unique_ptr<int[]> gmIndex;
+    std::mutex lock_;
 };
 
 extern WindowsSynthGeneralMIDI synth;
