@@ -57,7 +57,9 @@ struct TextCursor {
         const char* number = p != end && *p == '+' ? p + 1 : p;
         if (number != p && (number == end || *number == '-')) return false;
         const auto [next, error] = std::from_chars(number, end, value);
-        if (next == number || error != std::errc()) return false;
+        if (next == number) return false;
+        // A number too large or too small for a double is read, but gives no usable value.
+        if (error == std::errc::result_out_of_range) value = std::numeric_limits<double>::quiet_NaN();
         p = next;
         return true;
     }
