@@ -1,7 +1,11 @@
 #include "song/Song.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "app/Log.h"
@@ -24,6 +28,16 @@ namespace {
 constexpr uint32_t none = UINT32_MAX;
 constexpr uint32_t metaBufferSize = 100;
 
+// A million events fill some 70 MB of fresh arrays. Touched page by page, that costs a page fault
+// every 4 KB, which dominates a large load; huge pages, where the system offers them on request,
+// take one fault per 2 MB. Only advice: without it everything works the same.
+void preferHugePages(const void* data, std::size_t bytes) {
+    constexpr uintptr_t huge = 2u << 20;
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + huge - 1) & ~(huge - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(huge - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
 bool readWholeFile(const std::string& path, std::vector<uint8_t>& data) {
     FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) return false;
@@ -39,24 +53,27 @@ bool readWholeFile(const std::string& path, std::vector<uint8_t>& data) {
     return true;
 }
 
-void add(std::vector<Event>& list, uint32_t track, uint32_t ticks, uint8_t type, const MidiEvent& midi,
+// One stored event while the tracks are read and merged: only what the file gives.
+struct MergeRecord {
+    uint32_t ticks;
+    uint32_t tempo;
+    uint16_t track;
+    uint8_t type, stat, chan, pitch, vel;
+};
+
+void add(std::vector<MergeRecord>& list, uint32_t track, uint32_t ticks, uint8_t type, const MidiEvent& midi,
          uint32_t tempo) {
     const uint8_t kind = midi.status & 0xF0;
-    Event e{};
-    e.track = track;
-    e.ticks = ticks;
-    e.type = type;
     // MIDI data bytes have seven bits; a broken file's top bit is dropped so that every pitch and
     // velocity stays within 0-127 for whoever indexes by them.
-    e.pitch = midi.data1 & 0x7F;
-    e.vel = midi.data2 & 0x7F;
-    e.stat = kind == 0x90 && e.vel == 0 ? 0x80 : kind;
-    e.chan = midi.status & 0x0F;
-    e.tempo = tempo;
+    const uint8_t pitch = midi.data1 & 0x7F;
+    const uint8_t vel = midi.data2 & 0x7F;
+    const uint8_t stat = kind == 0x90 && vel == 0 ? 0x80 : kind;
     if (kind == 0xC0)
         logMessage("add( %d %4d %02x %02x %02x)\n", static_cast<int>(track), static_cast<int>(ticks), midi.status,
                    midi.data1, midi.data2);
-    list.push_back(e);
+    list.push_back({ticks, tempo, static_cast<uint16_t>(track), type, stat, static_cast<uint8_t>(midi.status & 0x0F),
+                    pitch, vel});
 }
 
 // Reads the track chunks into the merge list, one record per stored event, in track order and
@@ -66,7 +83,7 @@ struct TrackReader {
     bool trace;
     MidiEvent event;
     uint8_t meta[metaBufferSize] = {};
-    std::vector<Event> list;
+    std::vector<MergeRecord> list;
 
     bool readTrack(uint32_t t);
     void store(uint32_t t, uint32_t ticks);
@@ -124,36 +141,53 @@ void TrackReader::store(uint32_t t, uint32_t ticks) {
         add(list, t, ticks, TYPE_TEMPO, event, static_cast<uint32_t>(meta[0] << 16 | meta[1] << 8 | meta[2]));
 }
 
-// The list's positions in ascending ticks, equal ticks keeping list order (track, then file order).
-// A stable radix sort on the ticks does that in linear time; the list position rides along in the
-// low half of each key.
-std::vector<uint64_t> tickOrder(const std::vector<Event>& list) {
-    const std::size_t n = list.size();
-    std::vector<uint64_t> keys(n), spare(n);
-    bool sorted = true;
-    for (std::size_t i = 0; i < n; ++i) {
-        keys[i] = static_cast<uint64_t>(list[i].ticks) << 32 | i;
-        if (i > 0 && list[i].ticks < list[i - 1].ticks) sorted = false;
-    }
-    if (sorted) return keys;
-    for (int shift = 32; shift < 64; shift += 8) {
-        std::size_t start[257] = {};
-        for (uint64_t k : keys) ++start[((k >> shift) & 0xFF) + 1];
-        if (std::find(start + 1, start + 257, n) != start + 257) continue;  // every key shares this byte
-        for (int b = 1; b < 257; ++b) start[b] += start[b - 1];
-        for (uint64_t k : keys) spare[start[(k >> shift) & 0xFF]++] = k;
-        keys.swap(spare);
-    }
-    return keys;
+Event fromRecord(const MergeRecord& r, uint32_t index) {
+    Event e{};
+    e.track = r.track;
+    e.index = index;
+    e.ticks = r.ticks;
+    e.type = r.type;
+    e.stat = r.stat;
+    e.chan = r.chan;
+    e.pitch = r.pitch;
+    e.vel = r.vel;
+    e.tempo = r.tempo;
+    return e;
 }
 
-Event* inTickOrder(const std::vector<Event>& list) {
-    const std::vector<uint64_t> keys = tickOrder(list);
-    Event* events = new Event[list.size()];
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        events[i] = list[keys[i] & 0xFFFFFFFFu];
-        events[i].index = static_cast<uint32_t>(i);
+// Orders the list by ticks, equal ticks keeping list order (track, then file order): a stable
+// radix sort on the ticks, in linear time. One counting pass serves every digit; digits that all
+// records share, such as the high bits of a short song's ticks, cost no pass.
+void sortByTicks(std::vector<MergeRecord>& list) {
+    constexpr int digitBits = 11, digits = 3, buckets = 1 << digitBits;
+    const std::size_t n = list.size();
+    std::vector<std::size_t> start(digits * buckets, 0);
+    bool sorted = true;
+    for (std::size_t i = 0; i < n; ++i) {
+        const uint32_t ticks = list[i].ticks;
+        for (int d = 0; d < digits; ++d) ++start[d * buckets + (ticks >> (d * digitBits) & (buckets - 1))];
+        if (i > 0 && ticks < list[i - 1].ticks) sorted = false;
     }
+    if (sorted) return;
+    std::vector<MergeRecord> spare;
+    spare.reserve(n);
+    preferHugePages(spare.data(), n * sizeof(MergeRecord));
+    spare.resize(n);
+    for (int d = 0; d < digits; ++d) {
+        std::size_t* count = &start[d * buckets];
+        if (std::find(count, count + buckets, n) != count + buckets) continue;
+        std::size_t sum = 0;
+        for (int b = 0; b < buckets; ++b) sum += std::exchange(count[b], sum);
+        for (const MergeRecord& r : list) spare[count[r.ticks >> (d * digitBits) & (buckets - 1)]++] = r;
+        list.swap(spare);
+    }
+}
+
+Event* inTickOrder(std::vector<MergeRecord>& list) {
+    sortByTicks(list);
+    Event* events = new Event[list.size()];
+    preferHugePages(events, list.size() * sizeof(Event));
+    for (std::size_t i = 0; i < list.size(); ++i) events[i] = fromRecord(list[i], static_cast<uint32_t>(i));
     return events;
 }
 
@@ -209,6 +243,7 @@ bool Song::load(const std::string& path) {
     }
     // Most stored events take three bytes of the file or more; the list grows if not.
     reader.list.reserve(data.size() / 3);
+    preferHugePages(reader.list.data(), reader.list.capacity() * sizeof(MergeRecord));
     for (uint32_t t = 0; t < header.numTracks; ++t)
         if (!reader.readTrack(t)) return false;
     if (reader.list.empty()) {
@@ -248,12 +283,13 @@ bool Song::setTimeDivision(uint16_t division) {
 }
 
 void Song::identifyInstruments() {
-    uint32_t tracks = 0;
-    for (uint32_t i = 0; i < numEvents; ++i)
-        if (events[i].isNote()) tracks = std::max(tracks, events[i].track + 1);
     // One slot per (track, channel): the instrument's index, so that finding it takes no search.
-    std::vector<uint32_t> slot(static_cast<std::size_t>(tracks) * 16, none);
-    auto slotOf = [&slot](const Event& e) -> uint32_t& { return slot[e.track * 16u + (e.chan & 0x0F)]; };
+    std::vector<uint32_t> slot;
+    auto slotOf = [&slot](const Event& e) -> uint32_t& {
+        const std::size_t at = e.track * std::size_t{16} + (e.chan & 0x0F);
+        if (at >= slot.size()) slot.resize(at + 16, none);
+        return slot[at];
+    };
 
     std::vector<Instrument> found;
     for (uint32_t i = 0; i < numEvents; ++i) {
@@ -322,13 +358,15 @@ void Song::assignColors() {
 // linked through one array.
 void Song::findNoteEnds(uint32_t numTracks) {
     constexpr std::size_t keys = 16 * 256;
-    std::vector<uint32_t> head(keys, none), tail(keys, none), next(numEvents, none);
+    std::vector<uint32_t> head(keys, none), tail(keys, none);
+    std::unique_ptr<uint32_t[]> next(new uint32_t[numEvents]);
     for (uint32_t i = 0; i < numEvents; ++i) {
         Event& e = events[i];
         if (e.track >= numTracks) fatalError("ERROR: Song::findNoteEnds() LOGIC ERROR 1\n");
         if (!e.isNote()) continue;
         const std::size_t key = (e.chan & 0x0Fu) << 8 | e.pitch;
         if (e.stat == 0x90) {
+            next[i] = none;
             if (tail[key] == none)
                 head[key] = i;
             else
@@ -349,8 +387,9 @@ void Song::findNoteEnds(uint32_t numTracks) {
             fatalError("ERROR: Song::findNoteEnds() LOGIC ERROR 2\n");
         }
     }
-    for (uint32_t i = 0; i < numEvents; ++i)
-        if (events[i].isNote() && !events[i].other) disable(events[i]);
+    // The note-ons still waiting never end.
+    for (std::size_t key = 0; key < keys; ++key)
+        for (uint32_t on = head[key]; on != none; on = next[on]) disable(events[on]);
 }
 
 void Song::deriveTrueTimings() {
