@@ -216,14 +216,6 @@ TEST_F(MetaFile, UnwritableFolderIsSkippedSilently) {
     EXPECT_EQ(dir.log(), "");
 }
 
-TEST_F(MetaFile, SaveReplacesTheFileWithoutLeavingATemporary) {
-    meta.load(songPath, song);
-    meta.zoom = 20;
-    meta.save(song);
-    EXPECT_EQ(readFile(metaPath).substr(0, 8), "ZOOM 20\n");
-    EXPECT_FALSE(std::filesystem::exists(metaPath + ".tmp"));
-}
-
 TEST_F(MetaFile, EmptySongPathWritesNoFile) {
     meta.load(songPath, song);
     const std::string saved = readFile(metaPath);
@@ -231,18 +223,6 @@ TEST_F(MetaFile, EmptySongPathWritesNoFile) {
     EXPECT_EQ(meta.path, "");
     EXPECT_EQ(readFile(metaPath), saved);
     EXPECT_EQ(song.numGroups, 3u);
-}
-
-TEST_F(MetaFile, ResetRestoresTheDefaultsButKeepsPathAndSong) {
-    loadMeta("ZOOM 3 POSITION 2 CHAN16MUTE 1 SENDSYSTEMEXCLUSIVE 0 MARKER 1");
-    meta.reset();
-    EXPECT_EQ(meta.zoom, 10);
-    EXPECT_EQ(meta.position, 0u);
-    EXPECT_FALSE(meta.chan16Mute);
-    EXPECT_TRUE(meta.sendSystemExclusive);
-    EXPECT_EQ(meta.numMarkers(), 0u);
-    EXPECT_EQ(meta.path, metaPath);
-    EXPECT_EQ(meta.song, &song);
 }
 
 TEST_F(MetaFile, ChangingSongsKeepsTheEditsOfTheSongLeft) {

@@ -41,18 +41,6 @@ TEST_F(Markers, ClearingOneKeepsTheRestInOrder) {
     EXPECT_TRUE(meta.isMarker(30));
 }
 
-TEST_F(Markers, TogglingTwiceChangesNothing) {
-    for (uint32_t v : {4u, 9u}) meta.setMarker(v);
-    for (int i = 0; i < 2; ++i) {
-        if (meta.isMarker(6))
-            meta.clearMarker(6);
-        else
-            meta.setMarker(6);
-    }
-    EXPECT_EQ(markersOf(meta), (std::vector<uint32_t>{4, 9}));
-    EXPECT_EQ(dir.log(), "");
-}
-
 TEST_F(Markers, ThirteenthIsDroppedSilently) {
     for (uint32_t v = 1; v <= 12; ++v) meta.setMarker(v * 10);
     meta.setMarker(5);

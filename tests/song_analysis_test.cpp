@@ -240,10 +240,3 @@ TEST_F(GroupStarts, EveryStartBeyond4000IsLogged) {
     for (uint32_t i = 0; i < 4003; ++i) ASSERT_TRUE(song.startGroupAt(i * 10));
     EXPECT_EQ(dir.log(), "numGroups: 4001\nnumGroups: 4002\nnumGroups: 4003\n");
 }
-
-TEST_F(GroupStarts, GroupCountNeverGoesBelowZero) {
-    song.addGroupCount();
-    song.removeGroupCount();
-    song.removeGroupCount();
-    EXPECT_EQ(song.numGroups, 0u);
-}

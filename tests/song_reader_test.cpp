@@ -1,7 +1,6 @@
 // Reading Standard MIDI Files into the song's one sorted event array.
 
 #include <algorithm>
-#include <regex>
 #include <tuple>
 #include <vector>
 
@@ -161,14 +160,6 @@ TEST_F(Reader, EveryProgramChangeIsLoggedAsItIsRead) {
     EXPECT_EQ(song.event(3)->vel, 100);
 }
 
-TEST_F(Reader, FormatsZeroOneAndTwoAreRead) {
-    for (uint16_t format : {0, 1, 2}) {
-        SmfWriter w(480, format);
-        w.on(0, 60).off(10, 60);
-        EXPECT_TRUE(load(w)) << format;
-    }
-}
-
 TEST_F(Reader, MissingFileAndEmptyPath) {
     EXPECT_FALSE(song.load(""));
     EXPECT_EQ(dir.log(), "");
@@ -245,25 +236,20 @@ TEST_F(Reader, MalformedStatusFailsTheLoadWithAStampedLineAndTheProgramGoesOn) {
     SmfWriter dataFirst;
     dataFirst.raw({0x00, 60, 100});
     EXPECT_FALSE(load(dataFirst));
-    EXPECT_TRUE(std::regex_match(dir.log(), std::regex(std::string(stampPattern()) +
-                                                        "ERROR: premature running status in MidiEvent::read\n")))
-        << dir.log();
+    EXPECT_TRUE(isStampedLine(dir.log(), "ERROR: premature running status in MidiEvent::read\n")) << dir.log();
 
     // Running status never crosses into the next track.
     SmfWriter acrossTracks;
     acrossTracks.on(0, 60).off(10, 60).track().raw({0x00, 62, 100});
     dir.clearLog();
     EXPECT_FALSE(load(acrossTracks));
-    EXPECT_TRUE(std::regex_match(dir.log(), std::regex(std::string(stampPattern()) +
-                                                        "ERROR: premature running status in MidiEvent::read\n")));
+    EXPECT_TRUE(isStampedLine(dir.log(), "ERROR: premature running status in MidiEvent::read\n")) << dir.log();
 
     SmfWriter systemCommon;
     systemCommon.on(0, 60).event(5, {0xF1, 0x00}).off(10, 60);
     dir.clearLog();
     EXPECT_FALSE(load(systemCommon));
-    EXPECT_TRUE(std::regex_match(dir.log(), std::regex(std::string(stampPattern()) +
-                                                        "UNIMPLEMENTED \\(status f1\\) in MidiEvent::read\n")))
-        << dir.log();
+    EXPECT_TRUE(isStampedLine(dir.log(), "UNIMPLEMENTED (status f1) in MidiEvent::read\n")) << dir.log();
     EXPECT_EQ(song.numEvents, 0u);
 }
 
@@ -305,16 +291,6 @@ TEST_F(Reader, SmpteDivisionGivesFramesTimesTicksPerSecond) {
     thirty.on(0, 60).off(30, 60);
     ASSERT_TRUE(load(thirty));
     EXPECT_DOUBLE_EQ(song.event(1)->time, 1.0);
-}
-
-TEST_F(Reader, TicksPerQuarterDivisionStartsAtHalfASecondPerQuarter) {
-    SmfWriter w(96);
-    w.on(0, 60).off(96, 60);
-    ASSERT_TRUE(load(w));
-    EXPECT_EQ(song.timeDivisionMethod, 2u);
-    EXPECT_EQ(song.ticksPerQuarter, 96);
-    EXPECT_DOUBLE_EQ(song.secondsPerTick, 0.5 / 96);
-    EXPECT_DOUBLE_EQ(song.event(1)->time, 0.5);
 }
 
 TEST_F(Reader, FailedLoadLeavesAnEmptySong) {

@@ -38,5 +38,11 @@ private:
     char previousDirectory_[4096];
 };
 
-// The pattern of the time stamp that logStamped puts before its text.
-inline const char* stampPattern() { return "[A-Z][a-z]{2} [A-Z][a-z]{2} \\d\\d \\d\\d:\\d\\d:\\d\\d \\d{4}: "; }
+// True when the log is exactly one line that logStamped wrote with the given text: a time stamp
+// of 24 characters, ": ", the text.
+inline bool isStampedLine(const std::string& log, const std::string& text) {
+    if (log.size() != 26 + text.size() || log.compare(24, 2, ": ") != 0) return false;
+    for (std::size_t at : {3, 7, 10, 19})
+        if (log[at] != ' ') return false;
+    return log[13] == ':' && log[16] == ':' && log.compare(26, std::string::npos, text) == 0;
+}
