@@ -1,28 +1,414 @@
 #include "song/Meta.h"
 
-// The metadata file and the default grouping are not built yet; the markers are a stand-in.
-Meta::Meta() {}
-void Meta::load(const std::string&, Song&) {}
-void Meta::save(Song&) {}
-void Meta::reset() {}
-void Meta::createDefault(Song&) {}
-int Meta::histogramCutoff(Song&) { return 20; }
-void Meta::findDefaultGroups(Song&) {}
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+#include <utility>
+
+#include "app/Log.h"
+#include "song/Song.h"
+
+namespace {
+
+constexpr std::size_t tokenLength = 20;
+constexpr uint32_t maxMarkers = 12;
+constexpr int numBins = 1000;
+constexpr int searchedBins = 100;
+constexpr int defaultCutoff = 20;
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads the words and numbers of a metadata file from its text. A failed number read leaves the
+// text where it was, so that the word is read as the next token.
+struct TextCursor {
+    const char* p;
+    const char* end;
+
+    void skipSpace() {
+        while (p != end && isSpace(*p)) ++p;
+    }
+    // A word longer than a token is split; its remainder is the next token.
+    bool token(std::string& out) {
+        skipSpace();
+        const char* start = p;
+        while (p != end && !isSpace(*p) && static_cast<std::size_t>(p - start) < tokenLength) ++p;
+        out.assign(start, p);
+        return p != start;
+    }
+    // Values beyond 64 bits saturate.
+    bool integer(int64_t& value) {
+        skipSpace();
+        const char* number = p != end && *p == '+' ? p + 1 : p;
+        const char* digits = number != end && *number == '-' && number == p ? number + 1 : number;
+        if (digits == end || !isDigit(*digits)) return false;
+        const auto [next, error] = std::from_chars(number, end, value);
+        if (error == std::errc::result_out_of_range)
+            value = *number == '-' ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
+        p = next;
+        return true;
+    }
+    // Independent of the process's locale, as the writer is.
+    bool real(double& value) {
+        skipSpace();
+        const char* number = p != end && *p == '+' ? p + 1 : p;
+        if (number != p && (number == end || *number == '-')) return false;
+        const auto [next, error] = std::from_chars(number, end, value);
+        if (next == number) return false;
+        // A number too large or too small for a double is read, but gives no usable value.
+        if (error == std::errc::result_out_of_range) value = std::numeric_limits<double>::quiet_NaN();
+        p = next;
+        return true;
+    }
+};
+
+// A number read as "%d" reads it: the low 32 bits.
+int32_t asInt(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
+
+bool readText(const std::string& path, std::string& text) {
+    FILE* file = std::fopen(path.c_str(), "r");
+    if (!file) return false;
+    char block[4096];
+    std::size_t n;
+    while ((n = std::fread(block, 1, sizeof block, file)) > 0) text.append(block, n);
+    std::fclose(file);
+    return true;
+}
+
+// "%g" as the C locale writes it, whatever locale the process runs in.
+std::string formatG(double value) {
+    char text[64];
+    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 6);
+    return std::string(text, result.ptr);
+}
+
+// A file written for another version of the song may name events it does not have: they become
+// its last event.
+uint32_t withinSong(const Song& song, uint32_t index) {
+    const uint32_t last = song.numEvents > 0 ? song.numEvents - 1 : 0;
+    return index < last ? index : last;
+}
+
+struct FlagTag {
+    const char* tag;
+    bool Meta::*field;
+    const char* error;
+};
+
+const FlagTag flagTags[] = {
+    {"CHAN16MUTE", &Meta::chan16Mute, "ERROR: CHAN16MUTE meta tag not followed by flag\n"},
+    {"SENDPEDALEVENTS", &Meta::sendPedalEvents, "ERROR: SENDPEDALEVENTS meta tag not followed by flag\n"},
+    {"SENDSYSTEMEXCLUSIVE", &Meta::sendSystemExclusive, "ERROR: SENDSYSTEMEXCLUSIVE meta tag not followed by flag\n"},
+    {"HARMONICCOLORING", &Meta::harmonicColoring, "ERROR: HARMONICCOLORING meta tag not followed by flag\n"},
+};
+
+void readZoom(Meta& meta, TextCursor& in) {
+    double zoom;
+    // Only a finite, positive span can be shown.
+    if (in.real(zoom) && std::isfinite(zoom) && zoom > 0)
+        meta.zoom = zoom;
+    else
+        logMessage("ERROR: ZOOM meta tag not followed zoom scope\n");
+}
+
+void readPosition(Meta& meta, const Song& song, TextCursor& in) {
+    int64_t value;
+    if (in.integer(value))
+        meta.position = withinSong(song, static_cast<uint32_t>(asInt(value)));
+    else
+        logMessage("ERROR: POSITION meta tag not followed by position value\n");
+}
+
+void readForceChannelOne(Meta& meta, TextCursor& in) {
+    int64_t value;
+    const bool read = in.integer(value);
+    meta.forceChannelOne = read && asInt(value) == 1;
+    if (!read || (asInt(value) != 0 && asInt(value) != 1))
+        logMessage("ERROR: FORCE_CHANNEL_ONE meta tag not followed by 0 or 1\n");
+}
+
+void readMarker(Meta& meta, const Song& song, TextCursor& in) {
+    int64_t value;
+    if (!in.integer(value)) {
+        logMessage("ERROR: MARKER meta tag not followed by position\n");
+        return;
+    }
+    if (asInt(value) < 0) {
+        logMessage("ERROR: invalid MARKER (%d)\n", asInt(value));
+        return;
+    }
+    meta.setMarker(withinSong(song, static_cast<uint32_t>(asInt(value))));
+}
+
+// After the first tick value that starts no group the rest are read but not applied. False when
+// the file ends before the count is reached: the rest of the file is not read.
+bool readNoteGroups(Song& song, TextCursor& in) {
+    int64_t value;
+    int32_t count = 0;
+    if (in.integer(value))
+        count = asInt(value);
+    else
+        logMessage("ERROR: NOTE_GROUPS meta tag not followed by count of groups\n");
+    song.clearGroups();
+    bool applying = true;
+    for (int32_t i = 0; i < count; ++i) {
+        if (!in.integer(value)) {
+            logMessage("ERROR: NOTE_GROUPS has too few groups\n");
+            return false;
+        }
+        if (applying) applying = song.startGroupAt(static_cast<uint32_t>(asInt(value)));
+    }
+    return true;
+}
+
+// Applies one tag with its arguments; false when the rest of the file is to be left unread.
+bool readTag(Meta& meta, Song& song, const std::string& tag, TextCursor& in) {
+    int64_t value;
+    if (tag == "ZOOM") {
+        readZoom(meta, in);
+    } else if (tag == "POSITION") {
+        readPosition(meta, song, in);
+    } else if (tag == "FIRST_NOTE_POSITION") {
+        in.integer(value);
+    } else if (tag == "FORCE_CHANNEL_ONE") {
+        readForceChannelOne(meta, in);
+    } else if (tag == "MARKER") {
+        readMarker(meta, song, in);
+    } else if (tag == "NOTE_GROUPS") {
+        return readNoteGroups(song, in);
+    } else {
+        for (const FlagTag& flag : flagTags) {
+            if (tag != flag.tag) continue;
+            if (in.integer(value))
+                meta.*flag.field = asInt(value) != 0;
+            else
+                logMessage("%s", flag.error);
+            return true;
+        }
+        logMessage("ERROR: unexpected tag '%s' in %s\n", tag.c_str(), meta.path.c_str());
+    }
+    return true;
+}
+
+void writeSettings(FILE* out, const Meta& meta) {
+    std::fprintf(out, "ZOOM %s\n", formatG(meta.zoom).c_str());
+    std::fprintf(out, "POSITION %d\n", static_cast<int>(meta.position));
+    std::fprintf(out, "CHAN16MUTE %d\n", meta.chan16Mute ? 1 : 0);
+    std::fprintf(out, "SENDPEDALEVENTS %d\n", meta.sendPedalEvents ? 1 : 0);
+    std::fprintf(out, "SENDSYSTEMEXCLUSIVE %d\n", meta.sendSystemExclusive ? 1 : 0);
+    std::fprintf(out, "FORCE_CHANNEL_ONE %d\n", meta.forceChannelOne ? 1 : 0);
+    std::fprintf(out, "HARMONICCOLORING %d\n", meta.harmonicColoring ? 1 : 0);
+    for (uint32_t i = 0; i < meta.numMarkers(); ++i) std::fprintf(out, "MARKER %d\n", static_cast<int>(meta.marker(i)));
+}
+
+void writeGroups(FILE* out, const Song& song) {
+    if (song.numGroups == 0) return;
+    std::fprintf(out, "NOTE_GROUPS %d\n", static_cast<int>(song.numGroups));
+    uint32_t found = 0;
+    for (uint32_t i = 0; i < song.numEvents; ++i) {
+        if (!song.events[i].start) continue;
+        std::fprintf(out, "%d\n", static_cast<int>(song.events[i].ticks));
+        ++found;
+    }
+    if (found != song.numGroups)
+        logMessage("ERROR: Meta::save numGroupsFound(%d) != song->numGroups(%d)\n", static_cast<int>(found),
+                   static_cast<int>(song.numGroups));
+}
+
+const Event* firstNoteOn(const Song& song) {
+    for (uint32_t i = 0; i < song.numEvents; ++i)
+        if (song.events[i].isNoteOn()) return &song.events[i];
+    return nullptr;
+}
+
+// Bin d counts the successive note-ons d ticks apart; the first note-on counts in bin 0.
+void countNoteDistances(const Song& song, double* bins) {
+    const Event* first = firstNoteOn(song);
+    if (!first) return;
+    uint32_t previous = first->ticks;
+    for (const Event* e = first; e != song.events + song.numEvents; ++e) {
+        if (!e->isNoteOn()) continue;
+        const uint32_t d = e->ticks - previous;
+        if (d < static_cast<uint32_t>(numBins)) bins[d] += 1;
+        previous = e->ticks;
+    }
+}
+
+void smooth(double* bins) {
+    double y = bins[0];
+    for (int i = 0; i < numBins; ++i) bins[i] = y = 0.2 * bins[i] + 0.8 * y;
+    y = bins[numBins - 1];
+    for (int i = numBins - 1; i >= 0; --i) bins[i] = y = 0.2 * bins[i] + 0.8 * y;
+}
+
+// The sharpening kernel for offsets -17 ... 17: positive near the centre, negative on the flanks.
+double kernelWeight(int offset) {
+    const int k = offset < 0 ? -offset : offset;
+    if (k == 0) return 3.0;
+    if (k <= 5) return 0.1;
+    if (k <= 7) return 0.0;
+    if (k <= 12) return -0.2;
+    return -0.1;
+}
+
+void sharpenAndClamp(double* bins) {
+    double old[numBins];
+    std::copy(bins, bins + numBins, old);
+    for (int i = 0; i < numBins; ++i) {
+        double sum = 0;
+        for (int k = -17; k <= 17; ++k)
+            if (i - k >= 0 && i - k < numBins) sum += kernelWeight(k) * old[i - k];
+        bins[i] = sum < 0 ? 0 : sum > 10 ? 10 : sum;
+    }
+}
+
+void writeHistogram(const double* bins) {
+    FILE* out = std::fopen("histogram.xls", "w");
+    if (!out) return;
+    for (int i = 0; i < numBins; ++i) std::fprintf(out, "%s\n", formatG(bins[i]).c_str());
+    std::fclose(out);
+}
+
+// Half the width of the first empty stretch after the first peak, among the smallest distances.
+int gapCutoff(const double* bins) {
+    int i = 0;
+    while (i < searchedBins && !(bins[i] > 0)) ++i;
+    while (i < searchedBins && bins[i] != 0) ++i;
+    const int gapStart = i;
+    while (i < searchedBins && !(bins[i] > 0)) ++i;
+    if (i >= searchedBins) return defaultCutoff;
+    return (i - gapStart) / 2;
+}
+
+}  // namespace
+
+Meta::Meta() { reset(); }
+
+void Meta::load(const std::string& songPath, Song& s) {
+    reset();
+    if (songPath.empty()) {
+        // Without a song file there is no file to keep the settings in, and the previous song's
+        // file must not receive them.
+        path.clear();
+        createDefault(s);
+        return;
+    }
+    song = &s;
+    path = songPath + ".mta";
+    std::string text;
+    if (!readText(path, text)) {
+        createDefault(s);
+        return;
+    }
+    TextCursor in{text.data(), text.data() + text.size()};
+    std::string tag;
+    while (in.token(tag))
+        if (!readTag(*this, s, tag, in)) return;
+}
+
+void Meta::save(Song& s) {
+    if (path.empty()) return;
+    // Written beside the old file and renamed over it, so that a failed save leaves the old file whole.
+    const std::string temporary = path + ".tmp";
+    FILE* out = std::fopen(temporary.c_str(), "w");
+    if (!out) return;
+    writeSettings(out, *this);
+    writeGroups(out, s);
+    const bool written = std::fflush(out) == 0 && !std::ferror(out);
+    if (std::fclose(out) != 0 || !written || std::rename(temporary.c_str(), path.c_str()) != 0)
+        std::remove(temporary.c_str());
+}
+
+void Meta::reset() {
+    zoom = 10.0;
+    position = 0;
+    forceChannelOne = false;
+    chan16Mute = false;
+    sendPedalEvents = false;
+    sendSystemExclusive = true;
+    harmonicColoring = false;
+    numMarkers_ = 0;
+}
+
+void Meta::createDefault(Song& s) {
+    reset();
+    song = &s;
+    position = 0;
+    findDefaultGroups(s);
+    save(s);
+}
+
+int Meta::histogramCutoff(Song& s) {
+    double bins[numBins] = {};
+    countNoteDistances(s, bins);
+    smooth(bins);
+    sharpenAndClamp(bins);
+    writeHistogram(bins);
+    return gapCutoff(bins);
+}
+
+void Meta::findDefaultGroups(Song& s) {
+    const int cutoff = histogramCutoff(s);
+    if (trace) logMessage("Meta::findDefaultGroups(%s), cutoff = %d\n", path.c_str(), cutoff);
+    s.clearGroups();
+    const Event* first = firstNoteOn(s);
+    if (!first) return;
+    s.startGroupAt(first->ticks);
+    uint32_t previous = first->ticks;
+    for (const Event* e = first + 1; e != s.events + s.numEvents; ++e) {
+        if (!e->isNoteOn()) continue;
+        const uint32_t gap = e->ticks - previous;
+        previous = e->ticks;
+        if (gap > static_cast<uint32_t>(cutoff)) s.startGroupAt(e->ticks);
+    }
+}
+
 bool Meta::isMarker(uint32_t index) const {
     for (uint32_t i = 0; i < numMarkers_; ++i)
         if (markers[i] == index) return true;
     return false;
 }
+
 void Meta::setMarker(uint32_t index) {
-    if (isMarker(index) || numMarkers_ == 12) return;
-    uint32_t i = numMarkers_++;
-    for (; i > 0 && markers[i - 1] > index; --i) markers[i] = markers[i - 1];
-    markers[i] = index;
+    if (isMarker(index)) {
+        logMessage("ERROR: Meta::setMarker( %d ) already set\n", static_cast<int>(index));
+        return;
+    }
+    if (numMarkers_ == maxMarkers) return;
+    markers[numMarkers_++] = index;
+    for (bool swapped = true; swapped;) {
+        swapped = false;
+        for (uint32_t i = 1; i < numMarkers_; ++i) {
+            if (markers[i - 1] <= markers[i]) continue;
+            std::swap(markers[i - 1], markers[i]);
+            swapped = true;
+        }
+    }
+    if (trace) traceMarkers("Meta::setMarker", index);
 }
+
 void Meta::clearMarker(uint32_t index) {
     uint32_t i = 0;
     while (i < numMarkers_ && markers[i] != index) ++i;
-    if (i == numMarkers_) return;
+    if (i == numMarkers_) {
+        logMessage("ERROR: Meta::clearMarker( %d ) not set\n", static_cast<int>(index));
+        return;
+    }
     for (--numMarkers_; i < numMarkers_; ++i) markers[i] = markers[i + 1];
+    if (trace) traceMarkers("Meta::clearMarker", index);
 }
-uint32_t Meta::marker(uint32_t i) const { return i < numMarkers_ ? markers[i] : 0; }
+
+uint32_t Meta::marker(uint32_t i) const {
+    if (i >= numMarkers_) fatalError("ERROR: Meta::marker(%d) out of range\n", static_cast<int>(i));
+    return markers[i];
+}
+
+void Meta::traceMarkers(const char* operation, uint32_t index) const {
+    logMessage("%s(%d)\n", operation, static_cast<int>(index));
+    logMessage("MARKERS: ");
+    for (uint32_t i = 0; i < numMarkers_; ++i) logMessage("[%d]=%d  ", static_cast<int>(i), static_cast<int>(markers[i]));
+    logMessage("\n");
+}

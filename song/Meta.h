@@ -38,4 +38,10 @@ public:
     bool harmonicColoring = false;
     uint32_t numMarkers_ = 0;
     uint32_t markers[12] = {};
+
+    // Switched off: when on, the default grouping logs its cutoff and the markers their changes.
+    bool trace = false;
+
+private:
+    void traceMarkers(const char* operation, uint32_t index) const;
 };

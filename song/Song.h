@@ -100,4 +100,11 @@ public:
     uint32_t groupCursorIndex = 0;
     Instrument* instruments = nullptr;
     Event* events = nullptr;
+
+    // Switched off: when on, the reader logs every event it reads and the analysis every instrument.
+    bool trace = false;
+
+private:
+    // Sets the tick rate from a header's division; false when the division gives no tick length.
+    bool setTimeDivision(uint16_t division);
 };

@@ -3,6 +3,7 @@
 // exact delta times, running status where asked, and any raw bytes a test needs.
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,23 @@ public:
         t.insert(t.end(), bytes.begin(), bytes.end());
         lastTicks_ = ticks;
         return *this;
+    }
+
+    // Bytes written into the track as they are, delta time included (e.g. a five-byte delta); the
+    // delta of the next timed event still counts from the last timed one.
+    SmfWriter& raw(const std::vector<uint8_t>& bytes) {
+        auto& t = tracks_.back();
+        t.insert(t.end(), bytes.begin(), bytes.end());
+        return *this;
+    }
+
+    // Writes the file; false when it cannot be written.
+    bool save(const std::string& path) {
+        const std::string data = bytes();
+        FILE* out = std::fopen(path.c_str(), "wb");
+        if (!out) return false;
+        const bool written = std::fwrite(data.data(), 1, data.size(), out) == data.size();
+        return std::fclose(out) == 0 && written;
     }
 
     std::string bytes() {

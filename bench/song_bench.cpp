@@ -1,0 +1,114 @@
+// Loading, analysing and grouping generated songs of 10 thousand to a million events.
+//   ./build/nolari_bench --benchmark_filter=Song
+
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "song/Meta.h"
+#include "song/Song.h"
+#include "support/SmfWriter.h"
+#include "support/TestEnv.h"
+
+namespace {
+
+// Four tracks on four channels. Each group is a fast run whose successive notes, one tick apart,
+// alternate between the tracks like a rolled chord; groups begin groupSpan ticks apart. Tempo
+// changes in the first track and a program change per track make the usual extras.
+std::string generatedSong(uint32_t events, uint32_t groups, uint32_t groupSpan) {
+    const uint32_t notesPerGroup = events / 2 / groups;
+    SmfWriter w(480);
+    for (uint8_t t = 0; t < 4; ++t) {
+        if (t > 0) w.track();
+        w.program(0, static_cast<uint8_t>(t * 8), t);
+        for (uint32_t g = 0; g < groups; ++g) {
+            const uint32_t start = g * groupSpan;
+            if (t == 0 && g % 100 == 50) w.tempo(start, 400000 + g % 7 * 20000);
+            for (uint32_t k = t; k < notesPerGroup; k += 4)
+                w.note(start + k, 3, static_cast<uint8_t>(40 + k * 7 % 48), 100, t);
+        }
+    }
+    return w.bytes();
+}
+
+// A song file in a private folder that is also the working directory, where "histogram.xls" goes.
+class SongInFolder {
+public:
+    SongInFolder(const std::string& bytes) : path(dir.file("song.mid")) {
+        writeFile(path, bytes);
+        if (!getcwd(previous_, sizeof previous_) || chdir(dir.path().c_str()) != 0) previous_[0] = 0;
+    }
+    ~SongInFolder() {
+        if (previous_[0] && chdir(previous_) != 0) std::perror("chdir");
+    }
+    TestDir dir;
+    std::string path;
+
+private:
+    char previous_[4096];
+};
+
+void reportSong(benchmark::State& state, const Song& song) {
+    state.counters["events"] = song.numEvents;
+    state.counters["groups"] = song.numGroups;
+    state.counters["eventBytes"] = sizeof(Event);
+    state.counters["events/s"] =
+        benchmark::Counter(static_cast<double>(song.numEvents), benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void SongLoadAnalyseGroup(benchmark::State& state) {
+    const uint32_t groups = static_cast<uint32_t>(state.range(1));
+    SongInFolder file(generatedSong(static_cast<uint32_t>(state.range(0)), groups, 480));
+    Song song;
+    Meta meta;
+    for (auto _ : state) {
+        if (!song.load(file.path)) state.SkipWithError("the generated song did not load");
+        meta.findDefaultGroups(song);
+    }
+    if (song.numGroups != groups) state.SkipWithError("the default grouping found other groups");
+    reportSong(state, song);
+}
+
+// Every group start beyond the 4000th writes its line to the log.
+void SongLoadAnalyseGroupManyGroups(benchmark::State& state) {
+    const uint32_t groups = static_cast<uint32_t>(state.range(1));
+    SongInFolder file(generatedSong(static_cast<uint32_t>(state.range(0)), groups, 100));
+    Song song;
+    Meta meta;
+    for (auto _ : state) {
+        if (!song.load(file.path)) state.SkipWithError("the generated song did not load");
+        meta.findDefaultGroups(song);
+        state.PauseTiming();
+        file.dir.clearLog();
+        state.ResumeTiming();
+    }
+    if (song.numGroups != groups) state.SkipWithError("the default grouping found other groups");
+    reportSong(state, song);
+}
+
+// Writing the metadata file of a grouped song and reading it back onto a fresh load.
+void SongMetaSaveAndLoad(benchmark::State& state) {
+    const uint32_t groups = static_cast<uint32_t>(state.range(1));
+    SongInFolder file(generatedSong(static_cast<uint32_t>(state.range(0)), groups, 480));
+    Song song;
+    Meta meta;
+    if (!song.load(file.path)) state.SkipWithError("the generated song did not load");
+    meta.load(file.path, song);
+    for (auto _ : state) {
+        meta.save(song);
+        meta.load(file.path, song);
+    }
+    if (song.numGroups != groups) state.SkipWithError("the metadata file gave other groups");
+    reportSong(state, song);
+}
+
+}  // namespace
+
+BENCHMARK(SongLoadAnalyseGroup)
+    ->Args({10000, 40})
+    ->Args({100000, 400})
+    ->Args({1000000, 4000})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(SongLoadAnalyseGroupManyGroups)->Args({1000000, 250000})->Unit(benchmark::kMillisecond);
+BENCHMARK(SongMetaSaveAndLoad)->Args({1000000, 4000})->Unit(benchmark::kMillisecond);

@@ -1,0 +1,250 @@
+// The per-song metadata file: created with defaults for a new song, read back tag by tag, every
+// bad argument logged, written atomically.
+
+#include <filesystem>
+
+#include "app/Nolari.h"
+#include "config/Cfg.h"
+#include "song/Meta.h"
+#include "song_test_fixture.h"
+
+namespace {
+
+class MetaFile : public SongFixture {
+protected:
+    // Two chords and a single note, 480 ticks apart: three default groups.
+    MetaFile() {
+        SmfWriter w;
+        w.note(0, 240, 60).note(0, 240, 64).note(480, 240, 62).note(960, 240, 65);
+        EXPECT_TRUE(load(w));
+        metaPath = songPath + ".mta";
+    }
+    // Loads the given metadata text for the song and returns the log it wrote.
+    std::string loadMeta(const std::string& text) {
+        writeFile(metaPath, text);
+        dir.clearLog();
+        meta.load(songPath, song);
+        return dir.log();
+    }
+    std::string unexpected(const std::string& token) const {
+        return "ERROR: unexpected tag '" + token + "' in " + metaPath + "\n";
+    }
+
+    Meta meta;
+    std::string metaPath;
+};
+
+const std::string defaultHead =
+    "ZOOM 10\nPOSITION 0\nCHAN16MUTE 0\nSENDPEDALEVENTS 0\nSENDSYSTEMEXCLUSIVE 1\nFORCE_CHANNEL_ONE 0\n"
+    "HARMONICCOLORING 0\n";
+
+}  // namespace
+
+TEST_F(MetaFile, NewSongGetsDefaultsAndItsDefaultGroupingWrittenInFixedOrder) {
+    meta.load(songPath, song);
+    EXPECT_EQ(readFile(metaPath), defaultHead + "NOTE_GROUPS 3\n0\n480\n960\n");
+    EXPECT_EQ(meta.path, metaPath);
+    EXPECT_EQ(meta.song, &song);
+    EXPECT_EQ(song.numGroups, 3u);
+    EXPECT_TRUE(std::filesystem::exists(dir.file("histogram.xls")));
+    EXPECT_FALSE(std::filesystem::exists(metaPath + ".tmp"));
+    EXPECT_EQ(dir.log(), "");
+}
+
+TEST_F(MetaFile, SavedSettingsMarkersAndGroupsReadBackTheSame) {
+    meta.load(songPath, song);
+    meta.zoom = 1.0 / 3;
+    meta.position = 4;
+    meta.chan16Mute = true;
+    meta.sendPedalEvents = true;
+    meta.sendSystemExclusive = false;
+    meta.forceChannelOne = true;
+    meta.harmonicColoring = true;
+    meta.setMarker(6);
+    meta.setMarker(2);
+    song.clearGroups();
+    song.startGroupAt(0);
+    song.startGroupAt(0);
+    song.startGroupAt(960);
+    meta.save(song);
+    EXPECT_EQ(readFile(metaPath),
+              "ZOOM 0.333333\nPOSITION 4\nCHAN16MUTE 1\nSENDPEDALEVENTS 1\nSENDSYSTEMEXCLUSIVE 0\n"
+              "FORCE_CHANNEL_ONE 1\nHARMONICCOLORING 1\nMARKER 2\nMARKER 6\nNOTE_GROUPS 3\n0\n0\n960\n");
+
+    Song again;
+    ASSERT_TRUE(again.load(songPath));
+    Meta reread;
+    reread.load(songPath, again);
+    EXPECT_DOUBLE_EQ(reread.zoom, 0.333333);
+    EXPECT_EQ(reread.position, 4u);
+    EXPECT_TRUE(reread.chan16Mute && reread.sendPedalEvents && reread.forceChannelOne && reread.harmonicColoring);
+    EXPECT_FALSE(reread.sendSystemExclusive);
+    ASSERT_EQ(reread.numMarkers(), 2u);
+    EXPECT_EQ(reread.marker(0), 2u);
+    EXPECT_EQ(reread.marker(1), 6u);
+    EXPECT_EQ(again.numGroups, 3u);
+    for (uint32_t i = 0; i < song.numEvents; ++i) EXPECT_EQ(again.event(i)->start, song.event(i)->start) << i;
+    EXPECT_EQ(dir.log(), "");
+}
+
+TEST_F(MetaFile, TagsComeInAnyOrderAndLaterOnesWin) {
+    EXPECT_EQ(loadMeta("POSITION 2 ZOOM 4 FIRST_NOTE_POSITION 7\nZOOM 2.5\nCHAN16MUTE 2 POSITION 3"), "");
+    EXPECT_EQ(meta.zoom, 2.5);
+    EXPECT_EQ(meta.position, 3u);
+    EXPECT_TRUE(meta.chan16Mute);
+}
+
+TEST_F(MetaFile, FileWithoutNoteGroupsLeavesTheSongUngroupedAndUnwritten) {
+    EXPECT_EQ(loadMeta("ZOOM 5\n"), "");
+    EXPECT_EQ(song.numGroups, 0u);
+    EXPECT_EQ(readFile(metaPath), "ZOOM 5\n");
+    meta.save(song);
+    EXPECT_EQ(readFile(metaPath), "ZOOM 5\nPOSITION 0\nCHAN16MUTE 0\nSENDPEDALEVENTS 0\nSENDSYSTEMEXCLUSIVE 1\n"
+                                  "FORCE_CHANNEL_ONE 0\nHARMONICCOLORING 0\n");
+}
+
+TEST_F(MetaFile, BadArgumentsLogTheirLineAndKeepTheValue) {
+    EXPECT_EQ(loadMeta("ZOOM POSITION 3"), "ERROR: ZOOM meta tag not followed zoom scope\n");
+    EXPECT_EQ(meta.zoom, 10);
+    EXPECT_EQ(meta.position, 3u);
+
+    for (const char* zoom : {"ZOOM 0", "ZOOM -2", "ZOOM nan", "ZOOM inf", "ZOOM 1e999"}) {
+        EXPECT_EQ(loadMeta(zoom), "ERROR: ZOOM meta tag not followed zoom scope\n") << zoom;
+        EXPECT_EQ(meta.zoom, 10) << zoom;
+    }
+
+    EXPECT_EQ(loadMeta("POSITION 2 POSITION x"),
+              "ERROR: POSITION meta tag not followed by position value\n" + unexpected("x"));
+    EXPECT_EQ(meta.position, 2u);
+
+    EXPECT_EQ(loadMeta("MARKER"), "ERROR: MARKER meta tag not followed by position\n");
+    EXPECT_EQ(meta.numMarkers(), 0u);
+
+    const char* const flags[] = {"CHAN16MUTE", "SENDPEDALEVENTS", "SENDSYSTEMEXCLUSIVE", "HARMONICCOLORING"};
+    for (const char* flag : flags)
+        EXPECT_EQ(loadMeta(std::string(flag) + "\n"),
+                  "ERROR: " + std::string(flag) + " meta tag not followed by flag\n");
+    EXPECT_TRUE(meta.sendSystemExclusive);
+}
+
+TEST_F(MetaFile, ForceChannelOneIsTrueForOneOnly) {
+    EXPECT_EQ(loadMeta("FORCE_CHANNEL_ONE 1"), "");
+    EXPECT_TRUE(meta.forceChannelOne);
+    EXPECT_EQ(loadMeta("FORCE_CHANNEL_ONE 1 FORCE_CHANNEL_ONE 2"),
+              "ERROR: FORCE_CHANNEL_ONE meta tag not followed by 0 or 1\n");
+    EXPECT_FALSE(meta.forceChannelOne);
+    EXPECT_EQ(loadMeta("FORCE_CHANNEL_ONE 1 FORCE_CHANNEL_ONE"),
+              "ERROR: FORCE_CHANNEL_ONE meta tag not followed by 0 or 1\n");
+    EXPECT_FALSE(meta.forceChannelOne);
+}
+
+TEST_F(MetaFile, NegativeMarkerIsLoggedAndSkipped) {
+    EXPECT_EQ(loadMeta("MARKER -3\nMARKER 2\n"), "ERROR: invalid MARKER (-3)\n");
+    ASSERT_EQ(meta.numMarkers(), 1u);
+    EXPECT_EQ(meta.marker(0), 2u);
+}
+
+TEST_F(MetaFile, PositionAndMarkersBeyondTheSongBecomeItsLastEvent) {
+    const uint32_t last = song.numEvents - 1;
+    EXPECT_EQ(loadMeta("POSITION 99 MARKER 50 MARKER 2000000000 MARKER 1"), "ERROR: Meta::setMarker( 7 ) already set\n");
+    EXPECT_EQ(meta.position, last);
+    ASSERT_EQ(meta.numMarkers(), 2u);
+    EXPECT_EQ(meta.marker(0), 1u);
+    EXPECT_EQ(meta.marker(1), last);
+    EXPECT_EQ(loadMeta("POSITION -1"), "");
+    EXPECT_EQ(meta.position, last);
+}
+
+TEST_F(MetaFile, NoteGroupsReplaceTheGrouping) {
+    song.startGroupAt(960);
+    EXPECT_EQ(loadMeta("NOTE_GROUPS 2\n0\n480\n"), "");
+    EXPECT_EQ(song.numGroups, 2u);
+    EXPECT_TRUE(song.event(0)->start);
+    EXPECT_FALSE(song.lastEvent[-1].start);
+
+    EXPECT_EQ(loadMeta("NOTE_GROUPS\nZOOM 3"), "ERROR: NOTE_GROUPS meta tag not followed by count of groups\n");
+    EXPECT_EQ(song.numGroups, 0u);
+    EXPECT_EQ(meta.zoom, 3);
+}
+
+TEST_F(MetaFile, TooFewGroupTicksKeepWhatWasSetAndEndTheReading) {
+    EXPECT_EQ(loadMeta("NOTE_GROUPS 3\n0\n480\nZOOM 3\n"), "ERROR: NOTE_GROUPS has too few groups\n");
+    EXPECT_EQ(song.numGroups, 2u);
+    EXPECT_EQ(meta.zoom, 10);
+}
+
+TEST_F(MetaFile, GroupTicksAfterOneThatMatchesNoNoteOnAreReadButNotApplied) {
+    EXPECT_EQ(loadMeta("NOTE_GROUPS 2\n5\n480\nZOOM 3\n"), "");
+    EXPECT_EQ(song.numGroups, 0u);
+    EXPECT_EQ(meta.zoom, 3);
+}
+
+TEST_F(MetaFile, UnknownWordsAreEachReported) {
+    EXPECT_EQ(loadMeta("TEMPO 5\nzoom 2\n"), unexpected("TEMPO") + unexpected("5") + unexpected("zoom") + unexpected("2"));
+    EXPECT_EQ(loadMeta("ABCDEFGHIJKLMNOPQRSTUVWXY"), unexpected("ABCDEFGHIJKLMNOPQRST") + unexpected("UVWXY"));
+    EXPECT_EQ(loadMeta("ZOOMZOOMZOOMZOOMZOOMZOOM 4"), unexpected("ZOOMZOOMZOOMZOOMZOOM"));
+    EXPECT_EQ(meta.zoom, 4);
+}
+
+TEST_F(MetaFile, SongWithoutGroupsIsSavedWithoutNoteGroups) {
+    meta.load(songPath, song);
+    song.clearGroups();
+    meta.save(song);
+    EXPECT_EQ(readFile(metaPath), defaultHead);
+    Song again;
+    ASSERT_TRUE(again.load(songPath));
+    Meta reread;
+    reread.load(songPath, again);
+    EXPECT_EQ(again.numGroups, 0u);
+}
+
+TEST_F(MetaFile, SaveReportsAGroupCountThatDisagreesWithTheFlags) {
+    meta.load(songPath, song);
+    song.addGroupCount();
+    dir.clearLog();
+    meta.save(song);
+    EXPECT_EQ(dir.log(), "ERROR: Meta::save numGroupsFound(3) != song->numGroups(4)\n");
+    EXPECT_EQ(readFile(metaPath), defaultHead + "NOTE_GROUPS 4\n0\n480\n960\n");
+}
+
+TEST_F(MetaFile, UnwritableFolderIsSkippedSilently) {
+    meta.load(songPath, song);
+    meta.path = dir.file("missing-folder/song.mid.mta");
+    dir.clearLog();
+    meta.save(song);
+    EXPECT_FALSE(std::filesystem::exists(meta.path));
+    EXPECT_EQ(dir.log(), "");
+}
+
+TEST_F(MetaFile, EmptySongPathWritesNoFile) {
+    meta.load(songPath, song);
+    const std::string saved = readFile(metaPath);
+    meta.load("", song);
+    EXPECT_EQ(meta.path, "");
+    EXPECT_EQ(readFile(metaPath), saved);
+    EXPECT_EQ(song.numGroups, 3u);
+}
+
+TEST_F(MetaFile, ChangingSongsKeepsTheEditsOfTheSongLeft) {
+    SmfWriter other;
+    other.note(0, 100, 70);
+    const std::string otherPath = dir.file("other.mid");
+    other.save(otherPath);
+    Nolari app;
+    app.cfg_->currentSong = songPath;
+    app.loadCurrentSong();
+    ASSERT_TRUE(app.songLoaded);
+    app.meta->zoom = 3;
+
+    app.cfg_->currentSong = otherPath;
+    app.loadCurrentSong();
+    EXPECT_EQ(readFile(metaPath).substr(0, 7), "ZOOM 3\n");
+    EXPECT_TRUE(app.songLoaded);
+    EXPECT_EQ(app.meta->zoom, 10);
+
+    app.meta->position = 1;
+    app.cfg_->currentSong = dir.file("missing.mid");
+    app.loadCurrentSong();
+    EXPECT_FALSE(app.songLoaded);
+    EXPECT_EQ(readFile(otherPath + ".mta").substr(0, 19), "ZOOM 10\nPOSITION 1\n");
+}
