@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <utility>
@@ -58,8 +59,8 @@ struct TextCursor {
         if (number != p && (number == end || *number == '-')) return false;
         const auto [next, error] = std::from_chars(number, end, value);
         if (next == number) return false;
-        // A number too large or too small for a double is read, but gives no usable value.
-        if (error == std::errc::result_out_of_range) value = std::numeric_limits<double>::quiet_NaN();
+        // A number beyond a double's range reads as the C library reads it: infinite or zero.
+        if (error == std::errc::result_out_of_range) value = std::strtod(std::string(number, next).c_str(), nullptr);
         p = next;
         return true;
     }
@@ -107,8 +108,8 @@ const FlagTag flagTags[] = {
 
 void readZoom(Meta& meta, TextCursor& in) {
     double zoom;
-    // Only a finite, positive span can be shown.
-    if (in.real(zoom) && std::isfinite(zoom) && zoom > 0)
+    // Kept as read, however odd: the views bound the span they draw, the file keeps the value.
+    if (in.real(zoom))
         meta.zoom = zoom;
     else
         logMessage("ERROR: ZOOM meta tag not followed zoom scope\n");
