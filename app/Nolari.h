@@ -155,6 +155,9 @@ double clockSeconds();
 
 // Closes the synthesizer, logs "Exiting." and ends the process with the given status.
 [[noreturn]] void exitProcess(int status);
+// Lets memory freed by one song serve the next; called once at start.
+void keepFreedMemoryForReuse();
+
 // True once exitProcess has begun: the window's teardown at exit must not start a second exit.
 bool exitStarted();
 

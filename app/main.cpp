@@ -12,6 +12,7 @@
 #include "midi/grwin.h"
 
 int main() {
+    keepFreedMemoryForReuse();
     char directory[PATH_MAX];
     startDirectory = getcwd(directory, sizeof directory) ? directory : ".";
     logStamped("Starting _tWinMain (starting directory %s)\n", startDirectory.c_str());

@@ -1,6 +1,8 @@
 // The process-wide objects. They are defined together in this one file so that they are
 // constructed in the order written here and torn down in the reverse order at process exit.
 
+#include <malloc.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -46,4 +48,12 @@ void exitProcess(int status) {
     synth.close();
     logStamped("Exiting.\n");
     std::exit(status);
+}
+
+void keepFreedMemoryForReuse() {
+    // A long song's event array is tens of megabytes. Served from the heap and kept there when
+    // freed, the next song reuses those pages instead of waiting for the kernel to zero new ones.
+    constexpr int large = 1 << 30;
+    mallopt(M_MMAP_THRESHOLD, large);
+    mallopt(M_TRIM_THRESHOLD, large);
 }

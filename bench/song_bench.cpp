@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "app/Nolari.h"
 #include "song/Meta.h"
 #include "song/Song.h"
 #include "support/SmfWriter.h"
@@ -48,6 +49,9 @@ public:
 private:
     char previous_[4096];
 };
+
+// The program's own memory policy, set as its entry point sets it.
+[[maybe_unused]] const bool memoryPolicy = (keepFreedMemoryForReuse(), true);
 
 void reportSong(benchmark::State& state, const Song& song) {
     state.counters["events"] = song.numEvents;
