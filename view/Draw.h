@@ -21,8 +21,9 @@ void drawBars(const std::vector<Bar>& bars);
 
 void drawLocalView(const ViewFrame& frame);
 void drawLocalMarks(const ViewFrame& frame);
-// The scope rectangle, then (with the overview shown) the song's notes through the kept image.
-void drawOverview(const ViewFrame& frame, OverviewImage& image);
+// The scope rectangle, then (with the overview shown) the song's notes, from the kept image when
+// it was prepared for this frame.
+void drawOverview(const ViewFrame& frame, const OverviewImage& image);
 void drawOverviewMarks(const ViewFrame& frame);
 
 constexpr int helpLineCount = 15;

@@ -1,8 +1,9 @@
 #pragma once
 // The overview's notes kept as an image, so that a frame lays them down in one step instead of
-// drawing every note of the song again. The image holds the notes alone over a transparent
-// ground and is laid over the scope rectangle with an alpha test, so the frame shows exactly the
-// pixels that drawing every note would. Without framebuffer objects the notes are drawn directly.
+// drawing every note of the song again. The image is made by drawing the notes into the window's
+// own back buffer and reading the pixels back, so it holds exactly the bytes that drawing every
+// note on screen gives; a second pass in white marks which pixels hold a note. A frame lays the
+// image over the scope rectangle with an alpha test that passes the note pixels only.
 
 #include <cstdint>
 #include <vector>
@@ -25,20 +26,20 @@ public:
     };
     static Key keyOf(const ViewFrame& frame);
 
-    // Draws the overview's notes for the frame; needs the window's GL context.
-    void draw(const ViewFrame& frame);
-    // Drops the kept image, for when the song's notes were replaced in place.
+    // Remakes the image when the frame needs another one. It draws into the back buffer and
+    // clears it again, so it must run before anything else of the frame is drawn.
+    void prepare(const ViewFrame& frame);
+    // Draws the overview's notes for the frame, from the image when it fits the frame.
+    void draw(const ViewFrame& frame) const;
+    // Drops the image, for when the song's notes were replaced in place.
     void forget() { valid_ = false; }
 
 private:
-    bool ready();
-    bool render(const ViewFrame& frame);
-    void show(const Band& band) const;
+    bool fits(const ViewFrame& frame) const { return valid_ && keyOf(frame) == key_; }
+    void show() const;
 
-    enum class Support { unknown, yes, no } support_ = Support::unknown;
-    unsigned framebuffer_ = 0;
     unsigned texture_ = 0;
-    int textureWidth_ = 0, textureHeight_ = 0;
+    int firstRow_ = 0, rows_ = 0, width_ = 0, windowHeight_ = 1;
     bool valid_ = false;
     Key key_;
 };

@@ -75,7 +75,7 @@ void drawLocalMarks(const ViewFrame& frame) {
     if (localMarkSpan(frame, t0, t1)) drawMarkerBoxes(frame, frame.bands.localMarks, t0, t1);
 }
 
-void drawOverview(const ViewFrame& frame, OverviewImage& image) {
+void drawOverview(const ViewFrame& frame, const OverviewImage& image) {
     const Bar scope = scopeRect(frame);
     setColour(scope.colour);
     drawBar(scope);
@@ -125,15 +125,21 @@ void Nolari::display() {
     glutSwapBuffers();
 }
 
+// The overview's image is remade, when it must be, before the frame draws anything else; that
+// time counts as part of the overview's drawing time.
 void Nolari::drawViews() {
     const ViewFrame frame = viewFrame();
     if (frame.song->numEvents == 0) return;
+    const double start = clockSeconds();
+    const bool due = overviewDue(start);
+    if (due && frame.bands.showOverview) overviewImage.prepare(frame);
+    const double prepared = clockSeconds();
     drawLocalView(frame);
     drawLocalMarks(frame);
-    const double now = clockSeconds();
-    if (overviewDue(now)) {
+    if (due) {
+        const double now = clockSeconds();
         drawOverview(frame, overviewImage);
-        lastDrawDuration = clockSeconds() - now;
+        lastDrawDuration = (prepared - start) + (clockSeconds() - now);
     }
     drawOverviewMarks(frame);
 }
