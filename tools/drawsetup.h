@@ -9,6 +9,7 @@
 
 #include "app/Nolari.h"
 #include "song/Meta.h"
+#include "support/RecordingPlatform.h"
 #include "support/SongBuilder.h"
 #include "view/Layout.h"
 #include "view/Scene.h"
@@ -21,6 +22,9 @@ inline void onDisplay() { exposed = true; }
 // Opens a double-buffered window of w x h pixels and waits until it is shown; false when no
 // X display can be opened (freeglut would end the process).
 inline bool openWindow(int w, int h) {
+    // Drawing plays no MIDI: the main object runs on the recording back end, named here so that
+    // the linker takes it from the support library.
+    recording::reset();
     Display* probe = XOpenDisplay(nullptr);
     if (!probe) return false;
     int argc = 1;
