@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <thread>
 
 #include "app/Nolari.h"
 #include "song/Meta.h"
@@ -346,4 +348,31 @@ TEST(RedrawThrottle, ACheapOverviewIsNeverHeldBack) {
     EXPECT_EQ(n.redrawNotBefore, 0.0);
     EXPECT_TRUE(n.overviewDue(clockSeconds()));
     EXPECT_FALSE(n.redrawPending);
+}
+
+// MIDI input moves the position on its own thread under the engine lock; frames and clicks on
+// the GUI thread must read it under the same lock (ThreadSanitizer checks this test).
+TEST(DisplayConcurrency, FramesAndClicksTakeThePositionUnderTheEngineLock) {
+    Nolari n;
+    SongBuilder b;
+    for (int i = 0; i < 200; ++i) b.note(0.5 * i, 0.4, 60 + i % 12, 100, 0, true);
+    b.build(*n.song);
+    n.songLoaded = true;
+    const int32_t events = static_cast<int32_t>(n.song->numEvents);
+    std::thread midi([&n, events] {
+        for (int i = 0; i < 2000; ++i) {
+            std::lock_guard<std::recursive_mutex> guard(n.engineLock);
+            n.position = (i * 7) % events;
+        }
+    });
+    size_t drawn = 0;
+    for (int i = 0; i < 300; ++i) {
+        const ViewFrame frame = n.viewFrame();
+        ASSERT_GE(frame.position, 0);
+        ASSERT_LT(frame.position, events);
+        drawn += localScene(frame).bars.size();
+        n.seekGroup(0.5 * (i % 200));
+    }
+    midi.join();
+    EXPECT_GT(drawn, 0u);
 }

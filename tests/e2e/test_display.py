@@ -210,6 +210,7 @@ def no_song_black_window():
         lit = [(x, y) for y in range(0, image.height, 7) for x in range(0, image.width, 7)
                if image.pixel(x, y) != BLACK]
         check(not lit, "the window without a song is not black: %r" % lit[:5])
+        s.key("Escape")  # closes the (unseen) help screen
         s.key("Escape")
         check(s.wait_exit() == 0, "Esc did not end the program cleanly")
 
@@ -238,9 +239,15 @@ def demo_song():
         s.start()
         s.wait_log("before glutMainLoop()")
         s.wait_window()
+        # Into the song, past two markers, so that the pictures show both halves and marker boxes.
+        s.key(*(["Right"] * 6 + ["m"] + ["Right"] * 6 + ["m"] + ["Right"] * 6))
 
         def shown(predicate, what):
-            return harness.wait_until(lambda: predicate(s.screenshot()), 15, what)
+            def holds():
+                image = s.screenshot()
+                return image if predicate(image) else None
+
+            return harness.wait_until(holds, 15, what)
 
         def scheme0(image):
             local, overview = colours_in(image, LOCAL_VIEW), colours_in(image, OVERVIEW)
