@@ -83,26 +83,6 @@ TEST(NoteColour, EachSchemePicksItsColours) {
     expectColour(noteColor(scheme7, second, 0.0), 0.5f, 0, 0.5f);
 }
 
-TEST(NoteColour, OneInstrumentIsGreenInSchemesZeroAndTwo) {
-    Song song;
-    Meta meta;
-    SongBuilder().note(0.0, 1.0, 60).build(song);
-    expectColour(noteColor(frameOf(song, meta, 0, 10.0, 0), song.events[0], 5.0), 0, 1, 0);
-    expectColour(noteColor(frameOf(song, meta, 0, 10.0, 2), song.events[0], 5.0), 0, 1, 0);
-}
-
-TEST(PitchColourTable, FollowsTheCircleOfFifths) {
-    const float base[12][3] = {{0, 1, 0},       {0.75f, 0, 0.25f}, {0, 0.5f, 0.5f}, {0.75f, 0.25f, 0},
-                               {0, 0, 1},       {0.25f, 0.75f, 0}, {0.5f, 0, 0.5f}, {0, 0.75f, 0.25f},
-                               {1, 0, 0},       {0, 0.25f, 0.75f}, {0.5f, 0.5f, 0}, {0.25f, 0, 0.75f}};
-    for (int p = 0; p < 128; ++p) {
-        const float* c = base[p % 12];
-        expectColour(nolari.pitchColor(p, false), c[0], c[1], c[2]);
-        expectColour(nolari.pitchColor(p, true), c[0] + 0.4f * (1 - c[0]), c[1] + 0.4f * (1 - c[1]),
-                     c[2] + 0.4f * (1 - c[2]));
-    }
-}
-
 TEST(LocalView, BarsAreCutAtTheEdgesAndNotesSpanningBothAreLeftOut) {
     Song song;
     Meta meta;
@@ -211,7 +191,7 @@ TEST(GroupLines, AreLineWidthOnePixelLinesAroundTheGroup) {
     EXPECT_NEAR(three[1] * 792, -0.5, 1e-9);
     EXPECT_NEAR(three[2] * 792, 0.5, 1e-9);
     // Widths whose half-steps do not add up exactly in floating point still give their count.
-    for (int width = 1; width < 40; ++width) EXPECT_EQ(groupLineOffsets(width, 1000 + width).size(), width);
+    for (int width = 1; width < 40; ++width) EXPECT_EQ(groupLineOffsets(width, 1000 + width).size(), static_cast<size_t>(width));
     EXPECT_TRUE(groupLineOffsets(0, 792).empty());
     EXPECT_TRUE(groupLineOffsets(-2, 792).empty());
 }
@@ -227,7 +207,7 @@ TEST(MarkerBoxes, AreTenPixelsWideCentredOnTheirEventsWithTheirLabels) {
     const ViewFrame frame = frameOf(song, meta, 0);
     const std::vector<MarkerBox> boxes = markerBoxes(frame, 0.0, song.endTime);
     ASSERT_EQ(boxes.size(), 12u);
-    EXPECT_STREQ(std::string(1, boxes[0].label).c_str(), "1");
+    EXPECT_EQ(boxes[0].label, '1');
     EXPECT_EQ(boxes[9].label, '0');
     EXPECT_EQ(boxes[10].label, 'e');
     EXPECT_EQ(boxes[11].label, 't');

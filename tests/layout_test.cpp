@@ -83,13 +83,6 @@ TEST(BandTable, BandsTouchFromTopToBottom) {
     }
 }
 
-TEST(BandTable, TheProcessWideLayoutStartsWithTheOverviewShown) {
-    Layout fresh;
-    Layout expected;
-    expected.setSizes(573, true);
-    EXPECT_TRUE(sameBands(fresh, expected));
-}
-
 TEST(ViewStyleToggle, HidesTheOverviewAndRemembersItInTheConfigurationWithoutSaving) {
     LayoutGuard guard;
     layout.setSizes(573, true);
@@ -121,15 +114,6 @@ TEST(Reshape, KeepsTheSizeWhileNoSongIsLoaded) {
     n.reshape(1000, 700);
     EXPECT_EQ(n.windowWidth, 1000);
     EXPECT_EQ(n.windowHeight, 700);
-}
-
-TEST(Reshape, LeavesTheBandFractionsAlone) {
-    LayoutGuard guard;
-    const Layout before = layout;
-    Nolari n;
-    n.songLoaded = true;
-    n.reshape(300, 2000);
-    EXPECT_TRUE(sameBands(layout, before));
 }
 
 TEST(DrawableZoom, KeepsSaneValuesAndBoundsTheRest) {
