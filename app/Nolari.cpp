@@ -185,6 +185,7 @@ void Nolari::loadCurrentSong() {
         songLoaded = false;
     }
     const bool loaded = song->load(cfg_->currentSong);
+    overviewImage.forget();
     if (windowReady) glutSetCursor(GLUT_CURSOR_LEFT_ARROW);
     if (!loaded) return;
 

@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "song/Song.h"
+#include "view/OverviewImage.h"
+#include "view/Scene.h"
 
 class Cfg;
 class Meta;
@@ -106,6 +108,13 @@ public:
     void motion(int x, int y);
     void seekGroup(double t);
     void seekMarker(double t);
+    // What the display and the mouse work from, the position copied under engineLock.
+    ViewFrame viewFrame() const;
+    void drawViews();
+    bool overviewDue(double now);
+    void moveToSeekTarget(int32_t target);
+    // The overview's notes, kept between frames; loading a song must call its forget().
+    OverviewImage overviewImage;
 
     // Fields, in declaration order.
     uint8_t sounding[16][128] = {};

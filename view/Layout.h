@@ -3,6 +3,10 @@
 
 struct Band {
     double top = 0, bottom = 0, height = 0;
+
+    // Inclusive of both edges, so that a point on a shared edge belongs to the upper band when
+    // the bands are tested from the top down.
+    bool contains(double fy) const { return bottom <= fy && fy <= top; }
 };
 
 class Layout {
