@@ -138,7 +138,12 @@ def colour_schemes_and_views():
     position = song.index_of_note_on(2.0)
     with harness.Session() as s:
         path = start_known_song(s, song, position)
-        check(s.title() == "Nolari " + path + "         [F1 Help]", "window title is %r" % s.title())
+        # The title is set by the first timer tick after the window exists.
+        wanted = "Nolari " + path + "         [F1 Help]"
+        try:
+            harness.wait_until(lambda: s.title() == wanted, 10, "the window title")
+        except harness.Failure:
+            check(False, "window title is %r" % s.title())
         image = s.screenshot()
         g = Geometry(image, song)
         right_hand_past = g.local(1.0, 72)   # the note before the position, not sounding
