@@ -55,6 +55,8 @@ Nolari::Nolari() {
 }
 
 Nolari::~Nolari() {
+    // Its thread plays from the song deleted here.
+    scheduler.stop();
     delete cfg_;
     delete song;
     delete meta;
@@ -91,6 +93,7 @@ void Nolari::run() {
 
     logStamped("before startMidi()\n");
     startMidi();
+    scheduler.start();
 
     logStamped("before glutInitDisplayMode()\n");
     int argc = 1;
