@@ -2,6 +2,7 @@
 
 #include <GL/freeglut.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -35,6 +36,10 @@ bool readRestOfLine(FILE* file, std::string& value) {
 const char* yesNo(bool flag) { return flag ? "true" : "false"; }
 
 }  // namespace
+
+WindowCorner frameCorner(WindowCorner client, int borderWidth, int headerHeight) {
+    return {client.x - std::max(borderWidth, 0), client.y - std::max(headerHeight, 0)};
+}
 
 std::string Cfg::path() const { return startDirectory + "/" + "Nolari.cfg"; }
 
@@ -107,8 +112,10 @@ bool Cfg::save(bool raise) {
     std::fprintf(out, "FULLSCREEN %d\n", fullScreen ? 1 : 0);
     if (glutActive) {
         if (!fullScreen && glutGet(GLUT_INIT_STATE)) {
-            xpos = glutGet(GLUT_WINDOW_X);
-            ypos = glutGet(GLUT_WINDOW_Y);
+            const WindowCorner frame = frameCorner({glutGet(GLUT_WINDOW_X), glutGet(GLUT_WINDOW_Y)},
+                                                   glutGet(GLUT_WINDOW_BORDER_WIDTH), glutGet(GLUT_WINDOW_HEADER_HEIGHT));
+            xpos = frame.x;
+            ypos = frame.y;
             width = glutGet(GLUT_WINDOW_WIDTH);
             height = glutGet(GLUT_WINDOW_HEIGHT);
         }

@@ -198,6 +198,13 @@ TEST(CfgSave, WritesTheFixedOrderAndSkipsEmptyNames) {
     EXPECT_TRUE(cfg.glutActive);
 }
 
+TEST(CfgSave, SavedPositionIsTheFramesSoTheWindowReopensWhereItWas) {
+    EXPECT_EQ(frameCorner({108, 137}, 8, 37), (WindowCorner{100, 100}));
+    EXPECT_EQ(frameCorner({-42, 17}, 8, 37), (WindowCorner{-50, -20})) << "off the screen stays off the screen";
+    EXPECT_EQ(frameCorner({10, 20}, 0, 0), (WindowCorner{10, 20}));
+    EXPECT_EQ(frameCorner({10, 20}, -1, -1), (WindowCorner{10, 20})) << "decorations not reported count as none";
+}
+
 TEST(CfgSave, SavedFileLoadsBackToTheSameSettings) {
     TestDir dir;
     Cfg saved;
