@@ -88,9 +88,21 @@ def start_with_song_and_close_window():
         check("\nSCREENINFO -30 -20 700 500\n" in cfg, "the window did not reopen where it was: %r" % cfg)
 
 
+def start_with_a_folder_as_song():
+    with harness.Session() as s:
+        s.write_cfg(["CURRENTSONG " + s.start_dir])
+        s.start()
+        s.wait_log("ERROR: Song::load() %s is not a regular file" % s.start_dir)
+        s.wait_log("before glutMainLoop()")
+        s.wait_window()
+        s.key("Escape")
+        check(s.wait_exit() == 0, "a folder named as the song ended the program")
+
+
 def main():
     start_without_configuration()
     start_with_song_and_close_window()
+    start_with_a_folder_as_song()
 
 
 harness.run(main)
