@@ -105,6 +105,9 @@ void Nolari::run() {
     glutInitWindowSize(cfg_->width, cfg_->height);
     glutInitWindowPosition(cfg_->xpos, cfg_->ypos);
     windowId = glutCreateWindow("Nolari");
+    // GLUT leaves a window with a negative coordinate to the window manager; one that was left partly
+    // off the screen goes back there.
+    if (cfg_->xpos < 0 || cfg_->ypos < 0) glutPositionWindow(cfg_->xpos, cfg_->ypos);
 
     glutIdleFunc(idleCallback);
     glutDisplayFunc(displayCallback);
