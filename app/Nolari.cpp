@@ -64,7 +64,7 @@ Nolari::~Nolari() {
 
 std::string titleText(const std::string& path) { return "Nolari " + path + "         [F1 Help]"; }
 
-void Nolari::run() {
+void Nolari::run(const std::string& songArgument) {
     guiThread = std::this_thread::get_id();
     logStamped("before cfg_->load()\n");
     cfg_->load();
@@ -75,7 +75,9 @@ void Nolari::run() {
     logStamped("before layout.setSizes()\n");
     layout.setSizes(layout.height, cfg_->showOverview);
 
-    if (cfg_->hasCurrentSong) {
+    if (loadSongArgument(songArgument)) {
+        // The song from the command line is loaded and configured.
+    } else if (cfg_->hasCurrentSong) {
         logStamped("before loadCurrentSong()\n");
         loadCurrentSong();
     } else {
@@ -204,6 +206,22 @@ void Nolari::loadCurrentSong() {
     }
     requestRedisplay();
     sendProgramChanges();
+}
+
+// The song named on the command line is loaded as a configured song is, and becomes the configured
+// song only once it has loaded, so that a missing or broken file does not replace a good one.
+bool Nolari::loadSongArgument(const std::string& path) {
+    if (path.empty()) return false;
+    logStamped("before loadCurrentSong()\n");
+    const std::string configured = cfg_->currentSong;
+    cfg_->currentSong = path;
+    loadCurrentSong();
+    if (!songLoaded) {
+        cfg_->currentSong = configured;
+        return false;
+    }
+    cfg_->setCurrentSong(path);
+    return true;
 }
 
 void Nolari::file() {
