@@ -38,6 +38,7 @@ private:
     bool openDriver(Kind kind);
     void askDriverLatency(Kind kind);
     int requestedFrames() const;
+    int streamFrames() const;
     int sampleRate() const;
     void note(const char* name);
 

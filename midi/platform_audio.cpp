@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "midi/platform_audio.h"
@@ -112,8 +113,15 @@ bool openAudioStream(int sampleRate, int latencyFrames, RenderAudio render, void
     output.core = pw_context_connect(output.context, nullptr, 0);
     const bool connected = output.core && connectStream(latencyFrames);
     pw_thread_loop_unlock(output.loop);
-    if (!connected) closeAudioStream();
-    return connected;
+    if (!connected) {
+        closeAudioStream();
+        return false;
+    }
+    // PipeWire's JACK library keeps the graph's quantum fixed while one of its clients is active,
+    // so the JACK MIDI ports opened later would hold it against the stream's latency request. A
+    // value the user set stays.
+    setenv("PIPEWIRE_PROPS", "{ node.lock-quantum = false }", 0);
+    return true;
 }
 
 void setAudioStreamLatency(int latencyFrames) {

@@ -5,8 +5,10 @@
 // "sent <absolute frame> <hex bytes>".
 // Given audio source ports, it also listens to them through audio inputs of its own and writes
 // "sound <absolute frame>" at the first sample above -60 dB after quiet and "quiet <absolute frame>"
-// at the end of the first period that stays below -70 dB after sound, so a test can time a sound
-// from the message that caused it in the same frames. It writes "period <frames>" when the server's
+// once the sound has stayed below -70 dB for 0.1 s, so a test can time a sound from the message
+// that caused it in the same frames; a shorter stretch inside a sound that holds a period of digital
+// silence, which only a period the source failed to fill makes, is written as "gap <absolute frame>". Each source port is waited
+// for up to 30 s. It writes "period <frames>" when the server's
 // period is first seen or changes, and "xruns <count>" whenever the server reports a late cycle.
 // Every line is flushed at once so that a test can wait for it. The process callback allocates
 // nothing: events travel to and from it through ring buffers.
@@ -37,8 +39,9 @@ constexpr size_t ringSize = 1 << 20;
 
 constexpr float soundLevel = 1e-3f;   // -60 dB
 constexpr float quietLevel = 3e-4f;   // -70 dB
+constexpr jack_nframes_t quietLength = 4800;  // 0.1 s at 48 kHz ends a sound
 
-enum class Kind : uint8_t { received, sent, sound, quiet, period };
+enum class Kind : uint8_t { received, sent, sound, quiet, gap, period };
 
 // One record in the log ring, followed by `size` message bytes.
 struct Record {
@@ -61,6 +64,8 @@ struct Capture {
     std::vector<jack_port_t*> audio;
     std::vector<const float*> buffers;  // sized with audio, so the process callback allocates nothing
     bool sounding = false;
+    jack_nframes_t quietFrames = 0;  // of the quiet stretch since the last loud period
+    bool silentInStretch = false;    // a period of that stretch was all zeros
     jack_nframes_t period = 0;
     std::atomic<unsigned> dropped{0};
     std::atomic<unsigned> xruns{0};
@@ -136,8 +141,20 @@ void listen(jack_nframes_t start, jack_nframes_t frames) {
             logEvent(Kind::sound, start + i, nullptr, 0);
         }
     }
-    if (capture.sounding && periodPeak < quietLevel) {
+    if (!capture.sounding) return;
+    if (periodPeak >= quietLevel) {
+        // Digital silence inside a sound that goes on is a period the source left unfilled.
+        if (capture.silentInStretch) logEvent(Kind::gap, start - capture.quietFrames, nullptr, 0);
+        capture.quietFrames = 0;
+        capture.silentInStretch = false;
+        return;
+    }
+    if (periodPeak == 0.0f) capture.silentInStretch = true;
+    capture.quietFrames += frames;
+    if (capture.quietFrames >= quietLength) {
         capture.sounding = false;
+        capture.quietFrames = 0;
+        capture.silentInStretch = false;
         logEvent(Kind::quiet, start + frames, nullptr, 0);
     }
 }
@@ -209,6 +226,7 @@ void writeRecords(FILE* out) {
         if (record.kind == Kind::sent) std::fprintf(out, "sent ");
         if (record.kind == Kind::sound) std::fprintf(out, "sound ");
         if (record.kind == Kind::quiet) std::fprintf(out, "quiet ");
+        if (record.kind == Kind::gap) std::fprintf(out, "gap ");
         if (record.kind == Kind::period) std::fprintf(out, "period ");
         std::fprintf(out, "%u", record.frame);
         for (uint16_t i = 0; i < record.size; ++i) std::fprintf(out, " %02x", bytes[i]);
