@@ -3,7 +3,6 @@
 #include <fluidsynth.h>
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 
 #include "app/Log.h"
@@ -50,7 +49,7 @@ bool AudioOutput::open(fluid_settings_t* fluidSettings, fluid_synth_t* fluidSynt
 
 bool AudioOutput::openStream() {
     note("pipewire");
-    if (!platform::openAudioStream(sampleRate(), streamFrames(), renderSynth, synth)) return false;
+    if (!platform::openAudioStream(sampleRate(), requestedFrames(), renderSynth, synth)) return false;
     kind = Kind::pipewire;
     logMessage("Software synth audio output: pipewire\n");
     return true;
@@ -95,7 +94,7 @@ void AudioOutput::close() {
 void AudioOutput::setLatency(int value) {
     requested = value;
     switch (kind) {
-        case Kind::pipewire: platform::setAudioStreamLatency(streamFrames()); return;
+        case Kind::pipewire: platform::setAudioStreamLatency(requestedFrames()); return;
         case Kind::pulseaudio:
         case Kind::alsa: {
             // FluidSynth's drivers take their buffer when they start, so the driver starts again.
@@ -137,11 +136,6 @@ int AudioOutput::latency() const {
 int AudioOutput::requestedFrames() const {
     return std::max(1, static_cast<int>(std::lround(requested * sampleRate() / 1000.0)));
 }
-
-// PipeWire rounds the graph's quantum down to a power of two, which would halve a latency of 5 ms
-// (240 frames become 128) and double the wake-ups; the power of two at or above the request is
-// the quantum nearest to it that is not smaller.
-int AudioOutput::streamFrames() const { return static_cast<int>(std::bit_ceil(static_cast<unsigned>(requestedFrames()))); }
 
 int AudioOutput::sampleRate() const {
     double rate = 0;

@@ -38,7 +38,6 @@ private:
     bool openDriver(Kind kind);
     void askDriverLatency(Kind kind);
     int requestedFrames() const;
-    int streamFrames() const;
     int sampleRate() const;
     void note(const char* name);
 

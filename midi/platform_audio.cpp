@@ -104,7 +104,9 @@ bool openAudioStream(int sampleRate, int latencyFrames, RenderAudio render, void
     output.quantum = 0;
     output.loop = pw_thread_loop_new("nolari-audio", nullptr);
     if (!output.loop) return false;
-    output.context = pw_context_new(pw_thread_loop_get_loop(output.loop), nullptr, 0);
+    // The configuration for clients that render audio: the stream's thread runs at real-time priority.
+    output.context = pw_context_new(pw_thread_loop_get_loop(output.loop),
+                                    pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
     if (!output.context || pw_thread_loop_start(output.loop) != 0) {
         closeAudioStream();
         return false;

@@ -250,8 +250,7 @@ TEST_F(SynthAudioOutput, PipeWireStreamComesFirstAsksForTheLatencyAndRendersTheS
     audio.pipeWireRuns = true;
     WindowsSynthGeneralMIDI s;
     ASSERT_TRUE(s.open());
-    // PipeWire's quanta are powers of two: the one at or above 240 frames.
-    EXPECT_EQ(audio.asked, (std::vector<recording::AudioRequest>{{"pipewire", 256, 0, 0}}));
+    EXPECT_EQ(audio.asked, (std::vector<recording::AudioRequest>{{"pipewire", 240, 0, 0}}));
     EXPECT_EQ(audio.sampleRate, 48000);
     EXPECT_EQ(dir.read("WindowsSynthGeneralMIDI.cfg"), "5");
     EXPECT_EQ(dir.log(), "Software synth audio output: pipewire\n");
@@ -261,7 +260,7 @@ TEST_F(SynthAudioOutput, PipeWireStreamComesFirstAsksForTheLatencyAndRendersTheS
     EXPECT_EQ(s.getWriteLatency(), 21);
 
     s.setWriteLatency(10);
-    EXPECT_EQ(audio.latencyChanges, std::vector<int>{512});
+    EXPECT_EQ(audio.latencyChanges, std::vector<int>{480});
 
     s.send(0, 0x90, 60, 100);
     std::vector<float> interleaved(2 * 4800);
@@ -281,7 +280,7 @@ TEST_F(SynthAudioOutput, WithoutPipeWireOnlyTheDriversFluidSynthHasAreAskedInOrd
     ASSERT_TRUE(s.open());
     // ALSA gets two periods that together hold the latency.
     EXPECT_EQ(audio.asked, (std::vector<recording::AudioRequest>{
-                               {"pipewire", 512, 0, 0}, {"jack", 0, 16, 64}, {"alsa", 0, 2, 192}}));
+                               {"pipewire", 384, 0, 0}, {"jack", 0, 16, 64}, {"alsa", 0, 2, 192}}));
     EXPECT_EQ(s.getWriteLatency(), 8);
     EXPECT_EQ(dir.log(), "Software synth audio output: alsa\n");
 

@@ -66,7 +66,7 @@ def first_start_plays_through_the_stream():
         check("MIDIOUT " + synth_name() + "\n" in s.read("Nolari.cfg"), "the synthesizer was not chosen as output")
         stream = harness.wait_until(lambda: server.nodes().get("Nolari"), 10, "the Nolari stream in the graph")
         for key, value in [("media.type", "Audio"), ("media.category", "Playback"), ("media.role", "Music"),
-                           ("node.latency", "256/48000")]:
+                           ("node.latency", "240/48000")]:
             check(stream.get(key) == value, "the stream's %s is %r, not %r" % (key, stream.get(key), value))
         s.wait_window()
 
