@@ -138,7 +138,10 @@ void WindowsSynthGeneralMIDI::close() {
 
 int WindowsSynthGeneralMIDI::getWriteLatency() const { return settings ? audio.latency() : -1; }
 
-void WindowsSynthGeneralMIDI::setWriteLatency(int milliseconds) { audio.setLatency(milliseconds); }
+void WindowsSynthGeneralMIDI::setWriteLatency(int milliseconds) {
+    std::lock_guard<std::mutex> guard(lock_);
+    audio.setLatency(milliseconds);
+}
 
 void WindowsSynthGeneralMIDI::applyLatencySetting() {
     const std::string path = startDirectory + "/" + latencyFileName;

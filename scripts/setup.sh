@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool x11-apps x11-utils imagemagick jackd2 libjack-jackd2-dev
   clang libclang-rt-14-dev python3
+  libpipewire-0.3-dev pipewire wireplumber pipewire-pulse pipewire-jack pulseaudio-utils dbus
 )
 
 missing=()

@@ -72,6 +72,16 @@ def smf(tracks, division=480, fmt=1):
     return out
 
 
+def synth_name():
+    """The name the software synthesizer is listed under: after the first General MIDI SoundFont
+    installed."""
+    for path in ["/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf2/FluidR3_GM.sf2",
+                 "/usr/share/sounds/sf2/TimGM6mb.sf2"]:
+        if os.access(path, os.R_OK):
+            return "FluidSynth General MIDI (%s)" % os.path.basename(path)
+    raise Failure("no General MIDI SoundFont installed in /usr/share/sounds/sf2")
+
+
 # --- Screenshots ---------------------------------------------------------------------------------
 
 class Image:
