@@ -55,6 +55,8 @@ Nolari::Nolari() {
 }
 
 Nolari::~Nolari() {
+    // Its thread plays from the song deleted here.
+    scheduler.stop();
     delete cfg_;
     delete song;
     delete meta;
@@ -93,6 +95,7 @@ void Nolari::run(const std::string& songArgument) {
 
     logStamped("before startMidi()\n");
     startMidi();
+    scheduler.start();
 
     logStamped("before glutInitDisplayMode()\n");
     int argc = 1;
@@ -104,6 +107,9 @@ void Nolari::run(const std::string& songArgument) {
     glutInitWindowSize(cfg_->width, cfg_->height);
     glutInitWindowPosition(cfg_->xpos, cfg_->ypos);
     windowId = glutCreateWindow("Nolari");
+    // GLUT leaves a window with a negative coordinate to the window manager; one that was left partly
+    // off the screen goes back there.
+    if (cfg_->xpos < 0 || cfg_->ypos < 0) glutPositionWindow(cfg_->xpos, cfg_->ypos);
 
     glutIdleFunc(idleCallback);
     glutDisplayFunc(displayCallback);

@@ -9,7 +9,7 @@ build_packages=(
   freeglut3-dev libgl-dev libgl1-mesa-dri
   librtmidi-dev libjack-jackd2-dev libfluidsynth-dev timgm6mb-soundfont
   libgtk-3-dev
-  librsvg2-bin
+  librsvg2-bin libpipewire-0.3-dev
 )
 
 test_packages=(
@@ -17,6 +17,7 @@ test_packages=(
   xvfb xdotool x11-apps x11-utils imagemagick jackd2
   clang libclang-rt-14-dev python3
   desktop-file-utils appstream lintian
+  pipewire wireplumber pipewire-pulse pipewire-jack pulseaudio-utils dbus
 )
 
 packages=("${build_packages[@]}")
