@@ -215,6 +215,21 @@ TEST(MarkerBoxes, AreTenPixelsWideCentredOnTheirEventsWithTheirLabels) {
     EXPECT_NEAR((boxes[3].x0 + boxes[3].x1) / 2, 30.0 / 111.0, 1e-12);
 }
 
+TEST(MarkerBoxes, TheLoopsPassageIsMarkedByItsTwoMarkers) {
+    Song song;
+    Meta meta;
+    SongBuilder b;
+    for (int i = 0; i < 4; ++i) b.note(i * 10.0, 1.0, 60, 100, 0, true);
+    b.build(song);
+    for (uint32_t i = 0; i < 4; ++i) meta.markers[i] = 2 * i;
+    meta.numMarkers_ = 4;
+    ViewFrame frame = frameOf(song, meta, 2);
+    frame.passage = {true, 2, 4};
+    std::vector<bool> marked;
+    for (const MarkerBox& box : markerBoxes(frame, 0.0, song.endTime)) marked.push_back(box.endsPassage);
+    EXPECT_EQ(marked, (std::vector<bool>{false, true, true, false}));
+}
+
 TEST(MarkerBoxes, LocalBandFollowsThePositionAndNeedsAValidOne) {
     Song song;
     Meta meta;
