@@ -241,18 +241,28 @@ TEST_F(MetaFile, ChangingSongsKeepsTheEditsOfTheSongLeft) {
     app.loadCurrentSong();
     ASSERT_TRUE(app.songLoaded);
     app.meta->zoom = 3;
+    app.toggleLoop();
+    app.selectTranspose(-12);
 
     app.cfg_->currentSong = otherPath;
     app.loadCurrentSong();
     EXPECT_EQ(readFile(metaPath).substr(0, 7), "ZOOM 3\n");
     EXPECT_TRUE(app.songLoaded);
     EXPECT_EQ(app.meta->zoom, 10);
+    EXPECT_FALSE(app.meta->loop);
+    EXPECT_EQ(app.output.transpose(), 0);
 
     app.meta->position = 1;
     app.cfg_->currentSong = dir.file("missing.mid");
     app.loadCurrentSong();
     EXPECT_FALSE(app.songLoaded);
     EXPECT_EQ(readFile(otherPath + ".mta").substr(0, 19), "ZOOM 10\nPOSITION 1\n");
+
+    app.cfg_->currentSong = songPath;
+    app.loadCurrentSong();
+    EXPECT_TRUE(app.meta->loop);
+    EXPECT_EQ(app.meta->transpose, -12);
+    EXPECT_EQ(app.output.transpose(), -12);
 }
 
 TEST_F(MetaFile, PracticeTagsAreReadAndWrittenAfterTheMarkersOnlyWhenSet) {
@@ -271,27 +281,4 @@ TEST_F(MetaFile, PracticeTagsAreReadAndWrittenAfterTheMarkersOnlyWhenSet) {
               "ERROR: TRANSPOSE meta tag not followed by -24 ... 24\n");
     EXPECT_EQ(meta.transpose, 24);
     EXPECT_FALSE(meta.loop);
-}
-
-TEST_F(MetaFile, PracticeSettingsStayWithTheirSongAcrossSongChanges) {
-    SmfWriter other;
-    other.note(0, 100, 70);
-    const std::string otherPath = dir.file("other.mid");
-    other.save(otherPath);
-    Nolari app;
-    app.cfg_->currentSong = songPath;
-    app.loadCurrentSong();
-    app.toggleLoop();
-    app.selectTranspose(-12);
-
-    app.cfg_->currentSong = otherPath;
-    app.loadCurrentSong();
-    EXPECT_FALSE(app.meta->loop);
-    EXPECT_EQ(app.output.transpose(), 0);
-
-    app.cfg_->currentSong = songPath;
-    app.loadCurrentSong();
-    EXPECT_TRUE(app.meta->loop);
-    EXPECT_EQ(app.meta->transpose, -12);
-    EXPECT_EQ(app.output.transpose(), -12);
 }
