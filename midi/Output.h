@@ -30,10 +30,9 @@ public:
     void silence();
     void setListener(Listener listener, void* context);
 
-    // Semitones added to the pitch of every note sent, but on the percussion channel. A note that
-    // would leave 0 ... 127 is not sent, nor its Note Off. Notes sounding keep the pitch they were
-    // sent with until their Note Off, so a caller changing this while notes sound must expect
-    // their Note Offs to follow the old setting.
+    // Semitones (-24 ... 24) added to the pitch of every note sent, but on the percussion channel.
+    // A note that would leave 0 ... 127 is not sent, nor its Note Off. A sounding note's Note Off
+    // goes out with the pitch its Note On went out with, whatever the setting has become.
     void setTranspose(int semitones);
     int transpose() const { return transpose_; }
 
@@ -44,7 +43,7 @@ private:
     Listener listener_ = nullptr;
     void* listenerContext_ = nullptr;
     int transpose_ = 0;
-    // Per channel and pitch asked for: the pitch the sounding Note On went out with, or one of
-    // the two marks below.
+    // Per channel and pitch asked for: the pitch the sounding Note On went out with, or a mark for
+    // no sounding note or a dropped one.
     uint8_t sentPitch_[16][128];
 };

@@ -1,5 +1,6 @@
 """Practising with the real program through a JACK server: with two markers and "Loop between
-markers" switched on through the pop-up menu, tapping goes round the passage between them; with
+markers" switched on through the pop-up menu, the two markers turn orange, the title shows [loop]
+and tapping goes round the passage between them; with
 Transpose raised twice by a semitone through its submenu, W sends the first group two semitones up
 (its percussion note as it is) and its release the matching Note Offs; both settings are saved."""
 
@@ -24,6 +25,13 @@ def song():
     return harness.smf([events])
 
 
+def passage_marker_pixels(s):
+    """Pixels of the passage markers' orange in the song's marker band, the window's bottom 12 rows."""
+    image = s.screenshot()
+    return sum(1 for y in range(image.height - 12, image.height) for x in range(image.width)
+               if all(abs(a - b) <= 8 for a, b in zip(image.pixel(x, y), (255, 153, 25))))
+
+
 def tap(s, cap):
     before = len(playing.notes(cap.events()))
     s.key("w")
@@ -38,6 +46,7 @@ def practise(s):
     playing.choose(s, "Loop between markers")
     harness.wait_until(lambda: "[loop]" in s.title(), 10, "[loop] in the window title")
     check(s.title() == "Nolari %s [loop]         [F1 Help]" % path, "title: %r" % s.title())
+    harness.wait_until(lambda: passage_marker_pixels(s) > 0, 10, "the passage's markers drawn orange")
 
     heard = [tap(s, cap) for _ in range(4)]
     expected = [[("on", p), ("off", p)] for p in (68, 69, 68, 69)]
