@@ -25,6 +25,7 @@ const char* const separator = "---------------------------------";
 void midiInMenu(int value) { nolari.selectMidiIn(value); }
 void midiOutMenu(int value) { nolari.selectMidiOut(value); }
 void mainMenu(int value) { nolari.selectMain(value); }
+void transposeMenu(int value) { nolari.selectTranspose(value); }
 
 // Loopback cables and Nolari's own ports play into nothing or back into Nolari, so a first start
 // never chooses them.
@@ -55,6 +56,7 @@ MenuContents menuContents(const Nolari& nolari) {
     MenuContents menus;
     menus.midiIn = deviceEntries(NumMidiIns, MidiInName, nolari.cfg_->midiInDeviceName);
     menus.midiOut = deviceEntries(NumMidiOuts, MidiOutName, nolari.cfg_->midiOutDeviceName);
+    menus.transpose = transposeEntries();
     menus.main = {
         {"midiIn", 0, true},
         {"midiOut", 1, true},
@@ -64,6 +66,8 @@ MenuContents menuContents(const Nolari& nolari) {
         {meta.chan16Mute ? "Channel 16: Mute" : "Channel 16: Play", 2},
         {meta.sendPedalEvents ? "Pedal Events: Auto" : "Pedal Events: User", 3},
         {meta.forceChannelOne ? "Channel: Force Channel One" : "Channel: ALL", 4},
+        {meta.loop ? "Loop between markers: On" : "Loop between markers: Off", 5},
+        {transposeTitle(meta.transpose), 3, true},
     };
     return menus;
 }
@@ -159,12 +163,14 @@ void Nolari::changeMidiOut(int n) {
 }
 
 void Nolari::selectMain(int item) {
-    if (item < 1 || item > 4) {
+    if (item < 1 || item > 5) {
         logMessage("ERROR: Nolari::selectMain( %d ) invalid menu item\n", item);
         return;
     }
     if (item == 1) {
         file();
+    } else if (item == 5) {
+        toggleLoop();
     } else {
         std::lock_guard<std::recursive_mutex> guard(engineLock);
         if (item == 2) meta->chan16Mute = !meta->chan16Mute;
@@ -179,7 +185,10 @@ void Nolari::selectMain(int item) {
 void Nolari::makeMenus() {
     menusDirty = false;
     const MenuContents menus = menuContents(*this);
-    const int submenus[2] = {addEntries(midiInMenu, menus.midiIn), addEntries(midiOutMenu, menus.midiOut)};
+    int submenus[5] = {};
+    submenus[0] = addEntries(midiInMenu, menus.midiIn);
+    submenus[1] = addEntries(midiOutMenu, menus.midiOut);
+    submenus[3] = addEntries(transposeMenu, menus.transpose);
     glutCreateMenu(mainMenu);
     for (const MenuEntry& entry : menus.main) {
         if (entry.submenu) glutAddSubMenu(entry.label.c_str(), submenus[entry.value]);

@@ -37,6 +37,7 @@ TEST(Title, IsDeferredUntilTheWindowExists) {
     EXPECT_EQ(n.songPath, "/songs/a.mid");
     EXPECT_TRUE(n.titlePending);
     EXPECT_EQ(titleText("/songs/a.mid"), "Nolari /songs/a.mid         [F1 Help]");
+    EXPECT_EQ(titleText("/songs/a.mid", true), "Nolari /songs/a.mid [loop]         [F1 Help]");
 }
 
 TEST(MainObject, StartsWithNothingLoadedAndItsPitchColours) {
