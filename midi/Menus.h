@@ -10,16 +10,20 @@ class Nolari;
 struct MenuEntry {
     std::string label;
     int value;             // what the menu's callback receives; for a submenu entry, which submenu
-    bool submenu = false;  // value 0 is the midiIn submenu, 1 the midiOut submenu
+    bool submenu = false;  // value 0 is the midiIn submenu, 1 the midiOut submenu, 4 the Parts submenu
 };
 
 struct MenuContents {
     std::vector<MenuEntry> midiIn;
     std::vector<MenuEntry> midiOut;
     std::vector<MenuEntry> main;
+    std::vector<MenuEntry> parts;
 };
 
 MenuContents menuContents(const Nolari& nolari);
+// One entry per part of the current song, by track and channel, each choosing its part:
+// "Track 2, Channel 1, Acoustic Grand Piano: Follow" (track and channel counted from 1).
+std::vector<MenuEntry> partEntries(const Nolari& nolari);
 
 // ">>>" before the current device's name, eight blanks before the others, so the names line up.
 std::string markCurrent(const std::string& label, bool current);

@@ -224,7 +224,7 @@ TEST_F(Devices, SwitchingTheInputClosesTheOldOneAndStoresTheNewName) {
 TEST_F(Devices, MenuOptionsShowTheStateAndEachChoiceFlipsIt) {
     const std::string dashes(33, '-');
     const std::vector<std::string> before = {"midiIn", "midiOut", dashes, "Open ...", dashes,
-                                             "Channel 16: Play", "Pedal Events: User", "Channel: ALL"};
+                                             "Channel 16: Play", "Pedal Events: User", "Channel: ALL", "Parts"};
     EXPECT_EQ(labels(menuContents(*app).main), before);
     std::vector<int> values;
     for (const MenuEntry& entry : menuContents(*app).main)

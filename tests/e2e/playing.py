@@ -1,5 +1,6 @@
 """Shared by the performing tests: Nolari started on a song with its MIDI input and output on the
-capture client's JACK ports, and the note messages the capture client received."""
+capture client's JACK ports, the note messages the capture client received, and the pop-up menu
+driven with the pointer."""
 
 import os
 
@@ -80,3 +81,39 @@ def run_reporting_xruns(s, test):
             raise harness.Failure("%s (the JACK server reported %d XRun lines: the machine was too busy "
                                   "for the period, which loses or delays MIDI)" % (failure, count))
         raise
+
+
+# The main pop-up menu's entries in order, separators included; submenu entries are chosen by name.
+MAIN_MENU = ["midiIn", "midiOut", "---", "Open ...", "---", "Channel 16", "Pedal Events", "Channel", "Parts"]
+MENU_ENTRY = 25  # pixels per menu entry, inside a 2-pixel border
+
+
+def _entry_y(top, k):
+    return top + 2 + MENU_ENTRY * k + MENU_ENTRY // 2
+
+
+def _visible_menus(s):
+    """(x, y, width) of each menu window on the screen."""
+    menus = []
+    for window in s.xdotool("search", "--onlyvisible", "--name", "freeglut menu").split():
+        out = s.xdotool("getwindowgeometry", "--shell", window)
+        values = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+        menus.append((int(values["X"]), int(values["Y"]), int(values["WIDTH"])))
+    return menus
+
+
+def choose_from_submenu(s, main_entry, k, x=300, y=200):
+    """Opens the pop-up menu at window point (x, y) and clicks entry k of the submenu of the main
+    entry named main_entry. A submenu opens beside its entry and shows its entries only once the
+    pointer has been inside it."""
+    wx, wy, _, _ = s.geometry()
+    px, py = wx + x, wy + y
+    s.click(x, y, button=3)
+    harness.wait_until(lambda: any(m[:2] == (px, py) for m in _visible_menus(s)), 5, "the pop-up menu")
+    main = next(m for m in _visible_menus(s) if m[:2] == (px, py))
+    entry_y = _entry_y(py, MAIN_MENU.index(main_entry))
+    s.xdotool("mousemove", px + 20, entry_y)
+    sub = harness.wait_until(lambda: [m for m in _visible_menus(s) if m[:2] != (px, py)], 5, "the submenu")[0]
+    s.xdotool("mousemove", main[0] + main[2] + 20, entry_y)
+    s.xdotool("mousemove", sub[0] + 20, _entry_y(sub[1], k))
+    s.xdotool("click", 1)
