@@ -1,5 +1,6 @@
 """Shared by the performing tests: Nolari started on a song with its MIDI input and output on the
-capture client's JACK ports, and the note messages the capture client received."""
+capture client's JACK ports, the note messages the capture client received, and the pop-up menu
+driven with the pointer."""
 
 import os
 
@@ -86,7 +87,7 @@ def run_reporting_xruns(s, test):
 
 # The main menu's entries in order, separators included; an entry is found by the start of its label.
 MAIN_MENU = ["midiIn", "midiOut", "---", "Open ...", "---", "Channel 16", "Pedal Events", "Channel",
-             "Loop between markers", "Transpose"]
+             "Loop between markers", "Transpose", "Parts"]
 SUBMENUS = {"Transpose": ["Up a semitone", "Down a semitone", "Up an octave", "Down an octave", "None"]}
 MENU_AT = (60, 60)  # where the menu is opened, in window pixels
 
@@ -108,7 +109,8 @@ def visible_menus(s):
 
 
 def choose(s, entry, subentry=None):
-    """Chooses a main-menu entry, or an entry of one of its submenus, with the pointer."""
+    """Chooses a main-menu entry, or an entry of one of its submenus (by label, or by number where
+    the submenu's entries depend on the song), with the pointer."""
     x, y, _, _ = s.geometry()
     left, top = x + MENU_AT[0], y + MENU_AT[1]
     s._focus()
@@ -120,6 +122,6 @@ def choose(s, entry, subentry=None):
     if subentry is not None:
         sub = harness.wait_until(lambda: [m for m in visible_menus(s) if m != main], 10, "the %s submenu" % entry)[0]
         s.xdotool("mousemove", sub[0] + 30, sub[1] + 14)
-        s.xdotool("mousemove", sub[0] + 30, entry_centre(sub[1], SUBMENUS[entry].index(subentry)))
+        s.xdotool("mousemove", sub[0] + 30, entry_centre(sub[1], subentry if isinstance(subentry, int) else SUBMENUS[entry].index(subentry)))
     s.xdotool("click", 1)
     harness.wait_until(lambda: not visible_menus(s), 10, "the menu to close")
