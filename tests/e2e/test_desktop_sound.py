@@ -87,12 +87,11 @@ def tap_latencies(s, cap, taps):
 
 
 def report(name, latencies, cap, rate):
-    periods = sorted(set(cap.marks("period")))
-    median = statistics.median(latencies)
-    print("%s: tap to sound median %d frames (%.1f ms), worst %d frames (%.1f ms), n = %d; period %s frames; "
-          "late cycles %d, gaps in the sound %d" % (name, median, median * 1000.0 / rate, max(latencies),
-                                                   max(latencies) * 1000.0 / rate, len(latencies),
-                                                   "/".join(map(str, periods)), xruns(cap), len(cap.marks("gap"))))
+    median, worst = statistics.median(latencies), max(latencies)
+    print("%s: tap to sound median %d frames (%.1f ms), worst %d frames (%.1f ms), n = %d" %
+          (name, median, median * 1000.0 / rate, worst, worst * 1000.0 / rate, len(latencies)))
+    print("  periods %s frames (the last while Nolari plays); late cycles %d, gaps in the sound %d" %
+          (" then ".join(map(str, cap.marks("period"))), xruns(cap), len(cap.marks("gap"))))
 
 
 def xruns(cap):
