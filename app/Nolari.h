@@ -8,12 +8,17 @@
 #include <string>
 #include <thread>
 
+#include "app/Scheduler.h"
+#include "midi/Output.h"
 #include "song/Song.h"
 #include "view/OverviewImage.h"
 #include "view/Scene.h"
 
 class Cfg;
 class Meta;
+
+// Seconds on the high-resolution monotonic clock.
+double clockSeconds();
 
 class Nolari {
 public:
@@ -23,7 +28,10 @@ public:
     Nolari& operator=(const Nolari&) = delete;
 
     // --- Application shell ---
-    void run();
+    // Starts the program; a non-empty songArgument (from the command line) is loaded instead of
+    // the configured song.
+    void run(const std::string& songArgument = {});
+    bool loadSongArgument(const std::string& path);
     void idle();
     void timer(int value);
     void requestRedisplay();
@@ -45,9 +53,12 @@ public:
     void specialWithModifiers(int key, int modifiers);
 
     // --- Event output and note tracking ---
-    void trackNoteOn(uint8_t channel, uint8_t pitch, uint8_t velocity);
-    void trackNoteOff(uint8_t channel, uint8_t pitch);
-    void playRange(Event* first, Event* end, uint8_t scaleFrom, uint8_t scaleTo);
+    // due: when the message is to sound on the program's clock, 0 for now.
+    void trackNoteOn(uint8_t channel, uint8_t pitch, uint8_t velocity, double due = 0.0);
+    void trackNoteOff(uint8_t channel, uint8_t pitch, double due = 0.0);
+    void playRange(Event* first, Event* end, uint8_t scaleFrom, uint8_t scaleTo, double due = 0.0);
+    // Plays one song event handed to the scheduler, at its due time.
+    void playScheduled(uint32_t event, double due);
     void allNotesOff();
     int soundingCount() const;
     void sendProgramChanges();
@@ -152,15 +163,19 @@ public:
     // is noted here and requested by the next timer tick.
     std::thread::id guiThread = std::this_thread::get_id();
     std::atomic<bool> redisplayWanted{false};
+
+    // Everything sent goes through here.
+    Output output;
+    // Plays song events at their times; owns the one thread besides GUI and MIDI input.
+    Scheduler scheduler{clockSeconds, [](void* self, uint32_t event, double due) {
+                            static_cast<Nolari*>(self)->playScheduled(event, due);
+                        }, this, engineLock};
 };
 
 // Process-wide objects, constructed in this order in one translation unit (app/process.cpp):
 // the synthesizer, startDirectory, the clock, the main object, the layout.
 extern std::string startDirectory;
 extern Nolari nolari;
-
-// Seconds on the high-resolution monotonic clock.
-double clockSeconds();
 
 // Closes the synthesizer, logs "Exiting." and ends the process with the given status.
 [[noreturn]] void exitProcess(int status);

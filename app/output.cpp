@@ -5,30 +5,27 @@
 
 #include "app/Log.h"
 #include "app/Nolari.h"
-#include "midi/grwin.h"
 #include "song/Meta.h"
 
 namespace {
 
 constexpr uint8_t channel16 = 15;
 
-void send(uint8_t status, uint8_t data1, uint8_t data2) { MidiOut(-1, status, data1, data2); }
-
 }  // namespace
 
-void Nolari::trackNoteOn(uint8_t channel, uint8_t pitch, uint8_t velocity) {
+void Nolari::trackNoteOn(uint8_t channel, uint8_t pitch, uint8_t velocity, double due) {
     if (sounding[channel][pitch]) logMessage("ERROR: trackNoteOn(%d, %d) already on\n", channel, pitch);
     else sounding[channel][pitch] = 1;
-    send(static_cast<uint8_t>(0x90 | channel), pitch, velocity);
+    output.send({static_cast<uint8_t>(0x90 | channel), pitch, velocity}, due);
 }
 
-void Nolari::trackNoteOff(uint8_t channel, uint8_t pitch) {
+void Nolari::trackNoteOff(uint8_t channel, uint8_t pitch, double due) {
     if (sounding[channel][pitch]) sounding[channel][pitch] = 0;
     else logMessage("ERROR: trackNoteOff(%d, %d) already off\n", channel, pitch);
-    send(static_cast<uint8_t>(0x80 | channel), pitch, 0);
+    output.send({static_cast<uint8_t>(0x80 | channel), pitch, 0}, due);
 }
 
-void Nolari::playRange(Event* first, Event* end, uint8_t scaleFrom, uint8_t scaleTo) {
+void Nolari::playRange(Event* first, Event* end, uint8_t scaleFrom, uint8_t scaleTo, double due) {
     const bool forceChannelOne = meta->forceChannelOne;
     const bool chan16Mute = meta->chan16Mute;
     const bool sendPedalEvents = meta->sendPedalEvents;
@@ -36,17 +33,17 @@ void Nolari::playRange(Event* first, Event* end, uint8_t scaleFrom, uint8_t scal
         const uint8_t channel = forceChannelOne ? 0 : e->chan;
         const bool muted = chan16Mute && e->chan == channel16;
         if (e->isNoteOn()) {
-            if (!muted) trackNoteOn(channel, e->pitch, static_cast<uint8_t>(e->vel * scaleTo / scaleFrom));
+            if (!muted) trackNoteOn(channel, e->pitch, static_cast<uint8_t>(e->vel * scaleTo / scaleFrom), due);
         } else if (e->isNoteOff()) {
-            if (!muted) trackNoteOff(channel, e->pitch);
+            if (!muted) trackNoteOff(channel, e->pitch, due);
         } else if (e->isSustainPedal()) {
             if (!sendPedalEvents) continue;
             for (uint8_t i = 0; i < 16; ++i) {
-                if (song->channelUsed[i]) send(static_cast<uint8_t>(0xB0 + i), 64, e->vel);
+                if (song->channelUsed[i]) output.send({static_cast<uint8_t>(0xB0 + i), 64, e->vel}, due);
                 else logMessage("skipping channel event\n");
             }
         } else if (e->isChannelEvent()) {
-            send(static_cast<uint8_t>(channel | e->stat), e->pitch, e->vel);
+            output.send({static_cast<uint8_t>(channel | e->stat), e->pitch, e->vel}, due);
         } else {
             logMessage("skipping non-channel event\n");
         }
@@ -55,7 +52,7 @@ void Nolari::playRange(Event* first, Event* end, uint8_t scaleFrom, uint8_t scal
 
 void Nolari::allNotesOff() {
     std::lock_guard<std::recursive_mutex> guard(engineLock);
-    MidiOutReset();
+    output.silence();
     for (uint8_t channel = 0; channel < 16; ++channel)
         for (uint8_t pitch = 0; pitch < 128; ++pitch)
             if (sounding[channel][pitch]) trackNoteOff(channel, pitch);
@@ -78,5 +75,11 @@ void Nolari::sendProgramChanges() {
         const Event& e = song->events[i];
         if (e.isProgramChange()) program[e.chan] = e.pitch;
     }
-    for (uint8_t channel = 0; channel < 16; ++channel) send(static_cast<uint8_t>(0xC0 | channel), program[channel], 0);
+    for (uint8_t channel = 0; channel < 16; ++channel) output.send({static_cast<uint8_t>(0xC0 | channel), program[channel], 0});
+}
+
+void Nolari::playScheduled(uint32_t event, double due) {
+    if (!hasSong() || event >= song->numEvents) return;
+    Event* e = &song->events[event];
+    playRange(e, e + 1, 127, 127, due);
 }

@@ -110,7 +110,7 @@ void Nolari::midiIn(uint8_t status, uint8_t data1, uint8_t data2) {
     case 0xC0:
     case 0xD0:
     case 0xE0:
-        MidiOut(-1, status, data1, data2);
+        output.send({status, data1, data2});
         break;
     default:
         break;

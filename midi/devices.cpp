@@ -127,7 +127,7 @@ void Nolari::stopMidi() {
 
 void Nolari::sendLocalControl(bool on) {
     for (uint8_t channel = 0; channel < 16; ++channel)
-        MidiOut(-1, static_cast<uint8_t>(0xB0 + channel), localControl, on ? 127 : 0);
+        output.send({static_cast<uint8_t>(0xB0 + channel), localControl, static_cast<uint8_t>(on ? 127 : 0)});
 }
 
 void Nolari::selectMidiIn(int n) {

@@ -38,6 +38,8 @@ const char* messageName(unsigned code, char (&unknown)[32]) {
     }
 }
 
+bool routedToSynth() { return synthOpen && activeMidiOut == synthIndex; }
+
 int switchOutput(int n, bool enable) {
     if (n == -1) return -1;
     if (!enable) return platform::closeOutput() == 0 ? n : -1;
@@ -122,14 +124,24 @@ int sendMIDIEvent(void*, uint8_t status, uint8_t data1, uint8_t data2) {
         logMessage("ERROR:sendMIDIEvent bStatus(0x%02x) is not a status byte\n", status);
         return 0;
     }
-    if (synthOpen && activeMidiOut == synthIndex) {
+    if (routedToSynth()) {
         synth.send(status & 0x0F, status & 0xF0, data1, data2);
         return 0;
     }
     return platform::sendShort(status, data1, data2);
 }
 
-int MidiOutReset() { return platform::reset(); }
+// The synthesizer hears the same silence as a port: a sustain held through from the MIDI input
+// would otherwise keep its notes ringing.
+int MidiOutReset() {
+    if (!routedToSynth()) return platform::reset();
+    constexpr uint8_t controlChange = 0xB0, sustainPedal = 64, allNotesOff = 123;
+    for (uint8_t channel = 0; channel < 16; ++channel) {
+        synth.send(channel, controlChange, sustainPedal, 0);
+        synth.send(channel, controlChange, allNotesOff, 0);
+    }
+    return 0;
+}
 
 void MidiInProc(void* handle, unsigned code, uintptr_t instance, uintptr_t param1, uintptr_t param2) {
     if (code == MIM_OPEN || code == MIM_CLOSE) return;

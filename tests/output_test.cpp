@@ -2,7 +2,7 @@
 
 #include "EngineTest.h"
 
-using Output = EngineTest;
+using EventOutput = EngineTest;
 using MessageList = std::vector<MidiMessage>;
 
 namespace {
@@ -14,21 +14,21 @@ void playAll(Nolari& n, uint8_t from = 127, uint8_t to = 127) {
 
 }  // namespace
 
-TEST_F(Output, ForceChannelOneSendsNotesAndControllersOnTheFirstChannel) {
+TEST_F(EventOutput, ForceChannelOneSendsNotesAndControllersOnTheFirstChannel) {
     load(SongBuilder().note(0, 1, 60, 100, 5).channelEvent(0.5, 0xB0, 5, 7, 90));
     n.meta->forceChannelOne = true;
     playAll(n);
     EXPECT_EQ(takeSent(), (MessageList{noteOn(0, 60, 100), {0xB0, 7, 90}, noteOff(0, 60)}));
 }
 
-TEST_F(Output, WithoutOptionsEveryEventKeepsItsOwnChannel) {
+TEST_F(EventOutput, WithoutOptionsEveryEventKeepsItsOwnChannel) {
     load(SongBuilder().note(0, 1, 60, 100, 5).channelEvent(0.5, 0xE0, 15, 0, 64).note(0.2, 1, 62, 70, 15));
     playAll(n);
     EXPECT_EQ(takeSent(), (MessageList{noteOn(5, 60, 100), noteOn(15, 62, 70), {0xEF, 0, 64}, noteOff(5, 60),
                                        noteOff(15, 62)}));
 }
 
-TEST_F(Output, ChannelSixteenMuteSilencesItsNotesButNotItsOtherMessages) {
+TEST_F(EventOutput, ChannelSixteenMuteSilencesItsNotesButNotItsOtherMessages) {
     load(SongBuilder().note(0, 1, 60, 100, 15).channelEvent(0.5, 0xE0, 15, 0, 64).note(0, 1, 62, 100, 14));
     n.meta->chan16Mute = true;
     playAll(n);
@@ -37,7 +37,7 @@ TEST_F(Output, ChannelSixteenMuteSilencesItsNotesButNotItsOtherMessages) {
     EXPECT_EQ(n.soundingCount(), 0);
 }
 
-TEST_F(Output, ChannelSixteenMuteLooksAtTheEventsOwnChannelWhenForcingChannelOne) {
+TEST_F(EventOutput, ChannelSixteenMuteLooksAtTheEventsOwnChannelWhenForcingChannelOne) {
     load(SongBuilder().note(0, 1, 60, 100, 15).note(0, 1, 62, 100, 3));
     n.meta->chan16Mute = true;
     n.meta->forceChannelOne = true;
@@ -45,7 +45,7 @@ TEST_F(Output, ChannelSixteenMuteLooksAtTheEventsOwnChannelWhenForcingChannelOne
     EXPECT_EQ(takeSent(), (MessageList{noteOn(0, 62, 100), noteOff(0, 62)}));
 }
 
-TEST_F(Output, SongPedalGoesToEveryUsedChannelWhenPedalEventsAreOn) {
+TEST_F(EventOutput, SongPedalGoesToEveryUsedChannelWhenPedalEventsAreOn) {
     load(SongBuilder().note(0, 1, 60, 100, 0).note(0, 1, 36, 100, 9).channelEvent(2, 0xB0, 3, 64, 127));
     n.meta->sendPedalEvents = true;
     n.meta->forceChannelOne = true;
@@ -55,33 +55,33 @@ TEST_F(Output, SongPedalGoesToEveryUsedChannelWhenPedalEventsAreOn) {
     EXPECT_EQ(dir.log().size(), 14 * std::string("skipping channel event\n").size());
 }
 
-TEST_F(Output, SongPedalIsDroppedSilentlyWhenPedalEventsAreOff) {
+TEST_F(EventOutput, SongPedalIsDroppedSilentlyWhenPedalEventsAreOff) {
     load(SongBuilder().note(0, 1, 60).channelEvent(2, 0xB0, 0, 64, 127).channelEvent(3, 0xB0, 0, 65, 127));
     n.playRange(&event(2), &event(4), 127, 127);
     EXPECT_EQ(takeSent(), (MessageList{{0xB0, 65, 127}}));
     EXPECT_EQ(dir.log(), "");
 }
 
-TEST_F(Output, TempoEventsAreSkippedWithALogLine) {
+TEST_F(EventOutput, TempoEventsAreSkippedWithALogLine) {
     load(SongBuilder().tempo(0).note(1, 1, 60));
     playAll(n);
     EXPECT_EQ(takeSent(), (MessageList{noteOn(0, 60, 100), noteOff(0, 60)}));
     EXPECT_EQ(dir.log(), "skipping non-channel event\n");
 }
 
-TEST_F(Output, NoteOnVelocitiesAreScaledDownTruncating) {
+TEST_F(EventOutput, NoteOnVelocitiesAreScaledDownTruncating) {
     load(SongBuilder().note(0, 1, 60, 100).note(0, 1, 62, 80).note(0, 1, 64, 1));
     n.playRange(&event(0), &event(3), 100, 50);
     EXPECT_EQ(takeSent(), (MessageList{noteOn(0, 60, 50), noteOn(0, 62, 40), noteOn(0, 64, 0)}));
 }
 
-TEST_F(Output, EqualScaleKeepsTheSongsVelocities) {
+TEST_F(EventOutput, EqualScaleKeepsTheSongsVelocities) {
     load(SongBuilder().note(0, 1, 60, 100).note(0, 1, 62, 80).note(0, 1, 64, 1));
     n.playRange(&event(0), &event(3), 100, 100);
     EXPECT_EQ(takeSent(), (MessageList{noteOn(0, 60, 100), noteOn(0, 62, 80), noteOn(0, 64, 1)}));
 }
 
-TEST_F(Output, NotesStartedAreCountedUntilEnded) {
+TEST_F(EventOutput, NotesStartedAreCountedUntilEnded) {
     n.trackNoteOn(0, 60, 100);
     n.trackNoteOn(15, 127, 1);
     EXPECT_EQ(n.soundingCount(), 2);
@@ -91,7 +91,7 @@ TEST_F(Output, NotesStartedAreCountedUntilEnded) {
     EXPECT_EQ(dir.log(), "");
 }
 
-TEST_F(Output, NoteStartedTwiceIsLoggedAndSentAgainAndEndsWithOneOff) {
+TEST_F(EventOutput, NoteStartedTwiceIsLoggedAndSentAgainAndEndsWithOneOff) {
     n.trackNoteOn(3, 64, 90);
     n.trackNoteOn(3, 64, 91);
     EXPECT_EQ(dir.log(), "ERROR: trackNoteOn(3, 64) already on\n");
@@ -100,7 +100,7 @@ TEST_F(Output, NoteStartedTwiceIsLoggedAndSentAgainAndEndsWithOneOff) {
     EXPECT_EQ(takeSent(), (MessageList{noteOn(3, 64, 90), noteOn(3, 64, 91), noteOff(3, 64)}));
 }
 
-TEST_F(Output, NoteEndedTwiceIsLoggedAndSentAgain) {
+TEST_F(EventOutput, NoteEndedTwiceIsLoggedAndSentAgain) {
     n.trackNoteOn(9, 36, 100);
     n.trackNoteOff(9, 36);
     n.trackNoteOff(9, 36);
@@ -108,13 +108,13 @@ TEST_F(Output, NoteEndedTwiceIsLoggedAndSentAgain) {
     EXPECT_EQ(takeSent(), (MessageList{noteOn(9, 36, 100), noteOff(9, 36), noteOff(9, 36)}));
 }
 
-TEST_F(Output, AllNotesOffWithNothingSoundingSendsOnlyTheReset) {
+TEST_F(EventOutput, AllNotesOffWithNothingSoundingSendsOnlyTheReset) {
     n.allNotesOff();
     EXPECT_EQ(resets(), 1);
     EXPECT_TRUE(takeSent().empty());
 }
 
-TEST_F(Output, AllNotesOffResetsThenEndsEverySoundingNoteByChannelAndPitch) {
+TEST_F(EventOutput, AllNotesOffResetsThenEndsEverySoundingNoteByChannelAndPitch) {
     n.trackNoteOn(5, 70, 100);
     n.trackNoteOn(0, 80, 100);
     n.trackNoteOn(5, 10, 100);
@@ -126,7 +126,7 @@ TEST_F(Output, AllNotesOffResetsThenEndsEverySoundingNoteByChannelAndPitch) {
     EXPECT_EQ(dir.log(), "");
 }
 
-TEST_F(Output, ProgramChangesAtTheStartAreProgramZeroOnAllChannels) {
+TEST_F(EventOutput, ProgramChangesAtTheStartAreProgramZeroOnAllChannels) {
     load(SongBuilder().channelEvent(0, 0xC0, 2, 24, 0).note(0, 1, 60, 100, 2));
     n.sendProgramChanges();
     MessageList expected;
@@ -134,7 +134,7 @@ TEST_F(Output, ProgramChangesAtTheStartAreProgramZeroOnAllChannels) {
     EXPECT_EQ(takeSent(), expected);
 }
 
-TEST_F(Output, ProgramChangesSendTheLatestBeforeThePositionOnTheirOwnChannels) {
+TEST_F(EventOutput, ProgramChangesSendTheLatestBeforeThePositionOnTheirOwnChannels) {
     load(SongBuilder()
              .channelEvent(0, 0xC0, 2, 24, 0)
              .channelEvent(0, 0xC0, 9, 5, 0)

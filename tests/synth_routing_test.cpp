@@ -69,3 +69,14 @@ TEST_F(SynthAsOutput, SelectedItPlaysWhatThePortLayerSendsAndThePlatformGetsNoth
     EXPECT_LT(renderRms(0.1), 1e-4);
     EXPECT_TRUE(recording::state().sent.empty());
 }
+
+TEST_F(SynthAsOutput, ResetSilencesItEvenWithTheSustainPedalHeld) {
+    ASSERT_EQ(SetMidiOut(synthIndex, true), synthIndex);
+    MidiOut(-1, 0xB0, 64, 127);
+    MidiOut(-1, 0x90, 60, 110);
+    EXPECT_GT(renderRms(0.3), 1e-3);
+    EXPECT_EQ(MidiOutReset(), 0);
+    renderRms(3.0);
+    EXPECT_LT(renderRms(0.1), 1e-4) << "the held pedal must not keep the note ringing";
+    EXPECT_EQ(recording::state().resets, 0);
+}

@@ -338,8 +338,10 @@ class Session:
             raise Failure("nolari exited with %s while waiting for %r" % (self.proc.returncode, waiting_for))
 
     # The program
-    def start(self):
-        self.proc = subprocess.Popen(self.launcher + [BIN], cwd=self.start_dir, env=self.env, stdin=subprocess.DEVNULL,
+    def start(self, command=None, cwd=None):
+        """Starts nolari in the starting directory, or the given command in the given folder."""
+        self.proc = subprocess.Popen(command or self.launcher + [BIN], cwd=cwd or self.start_dir, env=self.env,
+                                     stdin=subprocess.DEVNULL,
                                      stdout=open(os.path.join(self.work, "nolari.out"), "w"),
                                      stderr=open(os.path.join(self.work, "nolari.err"), "w"))
         return self.proc

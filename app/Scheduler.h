@@ -1,0 +1,70 @@
+#pragma once
+// Timed output: song events handed over with their due times on the program's clock are played,
+// each at its time, by a thread of its own that sleeps on the monotonic clock until the next one.
+//
+// The queue belongs to the engine: add, cancel and runDue are called with the engine lock held,
+// and the thread takes that lock for each round of playing, so a cancel under the lock is final:
+// nothing queued before it is played after it. Nothing allocates once constructed.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class Scheduler {
+public:
+    using Clock = double (*)();
+    // Plays one due event (an index into the song's events) that fell due at `due`.
+    using Player = void (*)(void* context, uint32_t event, double due);
+
+    static constexpr uint32_t capacity = 8192;
+
+    Scheduler(Clock clock, Player player, void* context, std::recursive_mutex& engineLock);
+    ~Scheduler();
+    Scheduler(const Scheduler&) = delete;
+    Scheduler& operator=(const Scheduler&) = delete;
+
+    // Starts the playing thread; until then only runDue plays (as tests drive it).
+    bool start();
+    void stop();
+
+    // Queues an event; events due at the same time are played in the order they were added.
+    // False, with nothing queued, when the queue is full.
+    bool add(uint32_t event, double due);
+    // Empties the queue.
+    void cancel();
+    // Plays every event due at or before now, in order; the due time of the next one, or
+    // infinity when none is left.
+    double runDue(double now);
+    uint32_t pending() const { return count_; }
+    // The due time of the next event, or infinity.
+    double nextDue() const;
+
+private:
+    struct Entry {
+        double due;
+        uint64_t order;
+        uint32_t event;
+    };
+
+    static bool before(const Entry& a, const Entry& b) {
+        return a.due < b.due || (a.due == b.due && a.order < b.order);
+    }
+    void siftUp(uint32_t i);
+    void siftDown(uint32_t i);
+    Entry popFirst();
+    void wakeAt(double due);
+    void threadMain();
+
+    Clock clock_;
+    Player player_;
+    void* context_;
+    std::recursive_mutex& engineLock_;
+    std::unique_ptr<Entry[]> heap_;
+    uint32_t count_ = 0;
+    uint64_t nextOrder_ = 0;
+    int timer_ = -1;
+    double armedFor_ = 0.0;
+    bool running_ = false;
+    std::thread thread_;
+};
