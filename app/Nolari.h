@@ -69,6 +69,13 @@ public:
     void startListening();
     void listenTick();
     void stopListening();
+    // Hands the scheduler the next listened events, and a mark that asks for the batch after.
+    void queueListenBatch();
+    // When an event is to sound while listening, on the program's clock.
+    double listenDue(const Event& e) const;
+    // Scheduled in place of an event: ask for the next batch; listening is over.
+    static constexpr uint32_t listenBatchMark = UINT32_MAX;
+    static constexpr uint32_t listenEndMark = UINT32_MAX - 1;
     // A song with at least one event is loaded.
     bool hasSong() const;
     // The event at position, kept within the song; null when there is no song.
@@ -104,6 +111,8 @@ public:
     void selectMidiOut(int n);
     void changeMidiOut(int n);
     void selectMain(int item);
+    // Chosen from the "Listen speed" submenu: percent of the song's tempo, kept with the song.
+    void selectListenSpeed(int percent);
     void makeMenus();
 
     // --- Display ---
@@ -149,7 +158,8 @@ public:
     int32_t windowWidth = 792;
     int32_t windowHeight = 573;
     int32_t position = 0;
-    bool listening = false;
+    // Written by the scheduler's thread when listening ends; read by the timer.
+    std::atomic<bool> listening{false};
     int32_t listenIndex = 0;
     double listenEnd = 0.0;
     double listenOffset = 0.0;

@@ -52,6 +52,8 @@ void Nolari::playRange(Event* first, Event* end, uint8_t scaleFrom, uint8_t scal
 
 void Nolari::allNotesOff() {
     std::lock_guard<std::recursive_mutex> guard(engineLock);
+    // Nothing queued before a stop may sound after it.
+    scheduler.cancel();
     output.silence();
     for (uint8_t channel = 0; channel < 16; ++channel)
         for (uint8_t pitch = 0; pitch < 128; ++pitch)
@@ -79,6 +81,14 @@ void Nolari::sendProgramChanges() {
 }
 
 void Nolari::playScheduled(uint32_t event, double due) {
+    if (event == listenBatchMark) {
+        if (listening) queueListenBatch();
+        return;
+    }
+    if (event == listenEndMark) {
+        if (listening) stopListening();
+        return;
+    }
     if (!hasSong() || event >= song->numEvents) return;
     Event* e = &song->events[event];
     playRange(e, e + 1, 127, 127, due);

@@ -5,21 +5,26 @@
 #include <string>
 #include <vector>
 
+class Meta;
 class Nolari;
 
 struct MenuEntry {
     std::string label;
     int value;             // what the menu's callback receives; for a submenu entry, which submenu
-    bool submenu = false;  // value 0 is the midiIn submenu, 1 the midiOut submenu
+    bool submenu = false;  // value 0 is the midiIn submenu, 1 the midiOut submenu, 2 Listen speed
 };
 
 struct MenuContents {
     std::vector<MenuEntry> midiIn;
     std::vector<MenuEntry> midiOut;
     std::vector<MenuEntry> main;
+    std::vector<MenuEntry> listenSpeed;
 };
 
 MenuContents menuContents(const Nolari& nolari);
+
+// "50 %" … "125 %", the song's current speed marked; each entry's value is its percent.
+std::vector<MenuEntry> listenSpeedEntries(const Meta& meta);
 
 // ">>>" before the current device's name, eight blanks before the others, so the names line up.
 std::string markCurrent(const std::string& label, bool current);

@@ -25,6 +25,7 @@ const char* const separator = "---------------------------------";
 void midiInMenu(int value) { nolari.selectMidiIn(value); }
 void midiOutMenu(int value) { nolari.selectMidiOut(value); }
 void mainMenu(int value) { nolari.selectMain(value); }
+void listenSpeedMenu(int value) { nolari.selectListenSpeed(value); }
 
 // Loopback cables and Nolari's own ports play into nothing or back into Nolari, so a first start
 // never chooses them.
@@ -64,7 +65,9 @@ MenuContents menuContents(const Nolari& nolari) {
         {meta.chan16Mute ? "Channel 16: Mute" : "Channel 16: Play", 2},
         {meta.sendPedalEvents ? "Pedal Events: Auto" : "Pedal Events: User", 3},
         {meta.forceChannelOne ? "Channel: Force Channel One" : "Channel: ALL", 4},
+        {"Listen speed", 2, true},
     };
+    menus.listenSpeed = listenSpeedEntries(meta);
     return menus;
 }
 
@@ -179,7 +182,8 @@ void Nolari::selectMain(int item) {
 void Nolari::makeMenus() {
     menusDirty = false;
     const MenuContents menus = menuContents(*this);
-    const int submenus[2] = {addEntries(midiInMenu, menus.midiIn), addEntries(midiOutMenu, menus.midiOut)};
+    const int submenus[3] = {addEntries(midiInMenu, menus.midiIn), addEntries(midiOutMenu, menus.midiOut),
+                             addEntries(listenSpeedMenu, menus.listenSpeed)};
     glutCreateMenu(mainMenu);
     for (const MenuEntry& entry : menus.main) {
         if (entry.submenu) glutAddSubMenu(entry.label.c_str(), submenus[entry.value]);

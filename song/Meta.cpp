@@ -131,6 +131,17 @@ void readForceChannelOne(Meta& meta, TextCursor& in) {
         logMessage("ERROR: FORCE_CHANNEL_ONE meta tag not followed by 0 or 1\n");
 }
 
+void readListenSpeed(Meta& meta, TextCursor& in) {
+    int64_t value = 0;
+    const bool read = in.integer(value);
+    for (int speed : listenSpeeds) {
+        if (!read || asInt(value) != speed) continue;
+        meta.listenSpeed = speed;
+        return;
+    }
+    logMessage("ERROR: LISTENSPEED meta tag not followed by 50, 75, 100 or 125\n");
+}
+
 void readMarker(Meta& meta, const Song& song, TextCursor& in) {
     int64_t value;
     if (!in.integer(value)) {
@@ -178,6 +189,8 @@ bool readTag(Meta& meta, Song& song, const std::string& tag, TextCursor& in) {
         readForceChannelOne(meta, in);
     } else if (tag == "MARKER") {
         readMarker(meta, song, in);
+    } else if (tag == "LISTENSPEED") {
+        readListenSpeed(meta, in);
     } else if (tag == "NOTE_GROUPS") {
         return readNoteGroups(song, in);
     } else {
@@ -203,6 +216,7 @@ void writeSettings(FILE* out, const Meta& meta) {
     std::fprintf(out, "FORCE_CHANNEL_ONE %d\n", meta.forceChannelOne ? 1 : 0);
     std::fprintf(out, "HARMONICCOLORING %d\n", meta.harmonicColoring ? 1 : 0);
     for (uint32_t i = 0; i < meta.numMarkers(); ++i) std::fprintf(out, "MARKER %d\n", static_cast<int>(meta.marker(i)));
+    if (meta.listenSpeed != defaultListenSpeed) std::fprintf(out, "LISTENSPEED %d\n", static_cast<int>(meta.listenSpeed));
 }
 
 void writeGroups(FILE* out, const Song& song) {
@@ -331,6 +345,7 @@ void Meta::reset() {
     sendPedalEvents = false;
     sendSystemExclusive = true;
     harmonicColoring = false;
+    listenSpeed = defaultListenSpeed;
     numMarkers_ = 0;
 }
 

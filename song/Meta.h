@@ -7,6 +7,10 @@
 
 class Song;
 
+// The speeds listening can play at, in percent of the song's own tempo.
+inline constexpr int listenSpeeds[] = {50, 75, 100, 125};
+inline constexpr int defaultListenSpeed = 100;
+
 class Meta {
 public:
     Meta();
@@ -36,6 +40,7 @@ public:
     bool sendPedalEvents = false;
     bool sendSystemExclusive = true;
     bool harmonicColoring = false;
+    int32_t listenSpeed = defaultListenSpeed;  // percent; one of listenSpeeds
     uint32_t numMarkers_ = 0;
     uint32_t markers[12] = {};
 
