@@ -2,6 +2,9 @@
 capture client's JACK ports, and the note messages the capture client received."""
 
 import os
+import re
+import subprocess
+import time
 
 import harness
 from harness import check
@@ -80,3 +83,46 @@ def run_reporting_xruns(s, test):
             raise harness.Failure("%s (the JACK server reported %d XRun lines: the machine was too busy "
                                   "for the period, which loses or delays MIDI)" % (failure, count))
         raise
+
+
+# The main pop-up menu's entries in order, separators included; menu positions are computed from it.
+MAIN_MENU = ["midiIn", "midiOut", "---", "Open ...", "---", "Channel 16", "Pedal Events", "Channel", "Listen speed"]
+LISTEN_SPEEDS = [50, 75, 100, 125]
+MENU_ENTRY = 25
+MENU_BORDER = 2
+
+
+def _menus(s):
+    """Placed freeglut menu windows as (x, y, width, height); a menu not yet shown sits at -1,-1."""
+    out = subprocess.run(["xwininfo", "-root", "-tree"], env=s.env, capture_output=True, text=True, timeout=10).stdout
+    found = re.findall(r'"freeglut menu".*?\s(\d+)x(\d+)\+(-?\d+)\+(-?\d+)', out)
+    return [(int(x), int(y), int(w), int(h)) for w, h, x, y in found if int(x) >= 0]
+
+
+def _menu_with(s, entries, right_of=0):
+    height = 2 * MENU_BORDER + MENU_ENTRY * entries
+    return harness.wait_until(lambda: next((m for m in _menus(s) if m[3] == height and m[0] >= right_of), None),
+                              10, "a menu of %d entries" % entries)
+
+
+def _entry_centre(menu, k):
+    x, y, _, _ = menu
+    return x + 20, y + MENU_BORDER + MENU_ENTRY * k + MENU_ENTRY // 2
+
+
+def choose_from_submenu(s, main_entry, entry, entries):
+    """Opens the main menu with a right click, moves onto its entry main_entry and clicks entry k of
+    the submenu of `entries` entries that opens beside it."""
+    s.click(100, 100, 3)
+    main = _menu_with(s, len(MAIN_MENU))
+    s.xdotool("mousemove", *_entry_centre(main, MAIN_MENU.index(main_entry)))
+    sub = _menu_with(s, entries, right_of=main[0] + main[2] - 1)
+    x, y = _entry_centre(sub, entry)
+    s.xdotool("mousemove", x, y)
+    time.sleep(0.2)
+    s.xdotool("mousemove", x + 1, y)
+    s.xdotool("click", 1)
+
+
+def choose_listen_speed(s, percent):
+    choose_from_submenu(s, "Listen speed", LISTEN_SPEEDS.index(percent), len(LISTEN_SPEEDS))

@@ -55,6 +55,8 @@ def spacing_errors(frames, speed):
 
 def report(s, frames, speed):
     errors = spacing_errors(frames, speed)
+    if os.environ.get("NOLARI_LISTEN_DETAIL"):
+        print("errors in frames, in song order:", [round(e) for e in errors])
     print("listen at %d %%: Note Ons off the song's spacing by median %.1f, worst %.1f frames "
           "(%.2f / %.2f ms; n = %d; late server cycles so far %d)"
           % (speed * 100, playing.percentile(errors, 0.5), max(errors),
