@@ -224,7 +224,8 @@ TEST_F(Devices, SwitchingTheInputClosesTheOldOneAndStoresTheNewName) {
 TEST_F(Devices, MenuOptionsShowTheStateAndEachChoiceFlipsIt) {
     const std::string dashes(33, '-');
     const std::vector<std::string> before = {"midiIn", "midiOut", dashes, "Open ...", dashes,
-                                             "Channel 16: Play", "Pedal Events: User", "Channel: ALL"};
+                                             "Channel 16: Play", "Pedal Events: User", "Channel: ALL",
+                                             "Listen speed"};
     EXPECT_EQ(labels(menuContents(*app).main), before);
     std::vector<int> values;
     for (const MenuEntry& entry : menuContents(*app).main)
@@ -245,6 +246,23 @@ TEST_F(Devices, MenuOptionsShowTheStateAndEachChoiceFlipsIt) {
     app->selectMain(3);
     EXPECT_EQ(labels(menuContents(*app).main), before);
     EXPECT_FALSE(app->meta->forceChannelOne || app->meta->chan16Mute || app->meta->sendPedalEvents);
+}
+
+TEST_F(Devices, ListenSpeedSubmenuMarksTheSongsSpeedAndAChoiceIsKeptWithTheSong) {
+    const MenuEntry& entry = menuContents(*app).main.back();
+    EXPECT_TRUE(entry.submenu);
+    EXPECT_EQ(entry.value, 2);
+    EXPECT_EQ(labels(menuContents(*app).listenSpeed),
+              (std::vector<std::string>{"        50 %", "        75 %", ">>>100 %", "        125 %"}));
+    app->selectListenSpeed(menuContents(*app).listenSpeed[0].value);
+    EXPECT_EQ(app->meta->listenSpeed, 50);
+    EXPECT_TRUE(app->menusDirty);
+    EXPECT_EQ(menuContents(*app).listenSpeed[0].label, ">>>50 %");
+    app->menusDirty = false;
+    app->selectListenSpeed(60);
+    EXPECT_EQ(app->meta->listenSpeed, 50);
+    EXPECT_FALSE(app->menusDirty);
+    EXPECT_EQ(dir.log(), "ERROR: Nolari::selectListenSpeed( 60 ) invalid menu item\n");
 }
 
 TEST_F(Devices, SeparatorChoiceIsLoggedAndChangesNothing) {
