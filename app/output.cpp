@@ -82,7 +82,7 @@ void Nolari::sendProgramChanges() {
 
 void Nolari::playScheduled(uint32_t event, double due) {
     if (event == listenBatchMark) {
-        if (listening) queueListenBatch();
+        if (listening && hasSong()) queueListenBatch();
         return;
     }
     if (event == listenEndMark) {
