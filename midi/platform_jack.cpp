@@ -4,7 +4,6 @@
 #include <time.h>
 
 #include <chrono>
-#include <cstring>
 #include <thread>
 
 namespace {
@@ -62,7 +61,7 @@ bool JackMidiOut::open(const std::string& destination, const char* portName) {
     if (!connected()) return false;
     if (!registered_) registered_ = jack_port_register(client_, portName, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
     if (!registered_) return false;
-    read_.store(written_.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    queue_.clear();
     if (jack_connect(client_, jack_port_name(registered_), destination.c_str()) != 0) {
         jack_port_unregister(client_, registered_);
         registered_ = nullptr;
@@ -76,27 +75,19 @@ void JackMidiOut::close() {
     if (!isOpen()) return;
     // What was sent last (Local Control on, a silence) leaves before the port does.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
-    while (connected() && read_.load(std::memory_order_acquire) != written_.load(std::memory_order_relaxed) &&
-           std::chrono::steady_clock::now() < deadline)
+    while (connected() && !queue_.empty() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     port_.store(nullptr, std::memory_order_release);
     // A callback that took the port before it was cleared is over after two more cycles.
     if (connected()) waitForCycles(2, 200);
     jack_port_unregister(client_, registered_);
     registered_ = nullptr;
-    read_.store(written_.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    queue_.clear();
 }
 
 int JackMidiOut::send(const uint8_t* bytes, uint8_t length, double due) {
     if (!isOpen() || !connected() || length == 0 || length > 3) return 1;
-    const uint32_t at = written_.load(std::memory_order_relaxed);
-    if (at - read_.load(std::memory_order_acquire) == ringSize) return 1;
-    Queued& queued = ring_[at & ringMask];
-    std::memcpy(queued.bytes, bytes, length);
-    queued.length = length;
-    queued.due = due > 0.0 ? toJackTime(due) : 0;
-    written_.store(at + 1, std::memory_order_release);
-    return 0;
+    return queue_.push(bytes, length, due > 0.0 ? toJackTime(due) : 0) ? 0 : 1;
 }
 
 int JackMidiOut::onProcess(jack_nframes_t frames, void* self) {
@@ -108,43 +99,19 @@ int JackMidiOut::onProcess(jack_nframes_t frames, void* self) {
 
 void JackMidiOut::onShutdown(void* self) { static_cast<JackMidiOut*>(self)->shutDown_ = true; }
 
-// Writes the queued messages in order: an untimed one at the earliest frame, a timed one at the
-// frame of its due time plus the placement delay, held for a later cycle when that frame lies
-// beyond this one. An untimed message takes the ones queued before it along at once, so a tap
-// or a silence is never kept waiting behind a timed note, nor overtaken by one.
 void JackMidiOut::process(jack_nframes_t frames) {
     jack_port_t* port = port_.load(std::memory_order_acquire);
     if (!port) return;
     void* buffer = jack_port_get_buffer(port, frames);
     jack_midi_clear_buffer(buffer);
-
     jack_nframes_t cycleFrame;
-    jack_time_t cycleStart, nextStart;
+    jack_time_t start, next;
     float periodUs;
-    const bool placed = jack_get_cycle_times(client_, &cycleFrame, &cycleStart, &nextStart, &periodUs) == 0 &&
-                        nextStart > cycleStart;
-    const double framesPerUs = placed ? frames / static_cast<double>(nextStart - cycleStart) : 0.0;
-    const double delayUs = periodUs + placementMarginUs;
-
-    const uint32_t end = written_.load(std::memory_order_acquire);
-    uint32_t next = read_.load(std::memory_order_relaxed);
-    uint32_t pulledUpTo = next;
-    for (uint32_t i = next; i != end; ++i)
-        if (ring_[i & ringMask].due == 0) pulledUpTo = i + 1;
-
-    jack_nframes_t earliest = 0;
-    for (; next != end; ++next) {
-        const Queued& queued = ring_[next & ringMask];
-        jack_nframes_t frame = earliest;
-        if (queued.due != 0 && placed && atOrAfter(next, pulledUpTo)) {
-            const double offset = (static_cast<double>(queued.due) + delayUs - static_cast<double>(cycleStart)) * framesPerUs;
-            if (offset >= frames) break;
-            if (offset > earliest) frame = static_cast<jack_nframes_t>(offset);
-        }
-        if (jack_midi_event_write(buffer, frame, queued.bytes, queued.length) != 0) break;
-        earliest = frame;
-    }
-    read_.store(next, std::memory_order_release);
+    const bool known = jack_get_cycle_times(client_, &cycleFrame, &start, &next, &periodUs) == 0;
+    const FrameQueue::Cycle cycle{start, next, periodUs + placementMarginUs};
+    queue_.drain(frames, known ? &cycle : nullptr, [buffer](uint32_t frame, const uint8_t* bytes, uint8_t length) {
+        return jack_midi_event_write(buffer, frame, bytes, length) == 0;
+    });
 }
 
 bool JackMidiOut::waitForCycles(uint32_t cycles, int timeoutMs) const {

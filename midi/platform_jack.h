@@ -4,16 +4,16 @@
 // it, unit tests link the recording back end instead.
 //
 // Senders (the GUI, MIDI-input and scheduler threads, one at a time under the back end's output
-// lock) queue messages in a fixed ring; the JACK process callback takes them from there, so
-// nothing on either side allocates or waits. Messages leave in the order they were sent.
+// lock) queue messages in a FrameQueue; the JACK process callback writes them from there.
 
 #include <jack/jack.h>
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
+
+#include "midi/FrameQueue.h"
 
 class JackMidiOut {
 public:
@@ -36,14 +36,6 @@ public:
     int send(const uint8_t* bytes, uint8_t length, double due);
 
 private:
-    struct Queued {
-        uint8_t bytes[3];
-        uint8_t length;
-        jack_time_t due;  // JACK microseconds; 0 for the earliest frame
-    };
-    static constexpr uint32_t ringSize = 4096;  // a power of two
-    static constexpr uint32_t ringMask = ringSize - 1;
-
     static int onProcess(jack_nframes_t frames, void* self);
     static void onShutdown(void* self);
     void process(jack_nframes_t frames);
@@ -53,8 +45,6 @@ private:
     std::atomic<jack_port_t*> port_{nullptr};
     jack_port_t* registered_ = nullptr;
     std::atomic<bool> shutDown_{false};
-    std::unique_ptr<Queued[]> ring_{new Queued[ringSize]};
-    std::atomic<uint32_t> written_{0};  // advanced by the sender
-    std::atomic<uint32_t> read_{0};     // advanced by the process callback
+    FrameQueue queue_;  // due times in JACK microseconds
     std::atomic<uint32_t> cycles_{0};
 };
