@@ -17,8 +17,8 @@ class FrameQueue {
 public:
     static constexpr uint32_t capacity = 4096;  // a power of two
 
-    // The cycle being written: its first frame's time and the next cycle's, in the clock of the
-    // due times (microseconds), and the delay added to every due time.
+    // The cycle being written: the time its first frame stands for and the next cycle's, in the
+    // clock of the due times (microseconds), and the delay added to every due time.
     struct Cycle {
         uint64_t startUs;
         uint64_t nextUs;

@@ -108,7 +108,11 @@ void JackMidiOut::process(jack_nframes_t frames) {
     jack_time_t start, next;
     float periodUs;
     const bool known = jack_get_cycle_times(client_, &cycleFrame, &start, &next, &periodUs) == 0;
-    const FrameQueue::Cycle cycle{start, next, periodUs + placementMarginUs};
+    // Frame 0 is taken to be now, with the cycle's length as the server estimates it: its estimate
+    // of when the cycle began drifts by milliseconds while a busy server catches up, where the
+    // callback's own start keeps the cadence of the frames.
+    const jack_time_t now = jack_get_time();
+    const FrameQueue::Cycle cycle{now, now + (next - start), periodUs + placementMarginUs};
     queue_.drain(frames, known ? &cycle : nullptr, [buffer](uint32_t frame, const uint8_t* bytes, uint8_t length) {
         return jack_midi_event_write(buffer, frame, bytes, length) == 0;
     });
