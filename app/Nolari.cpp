@@ -238,6 +238,8 @@ void Nolari::file() {
 
 void Nolari::quit() {
     allNotesOff();
+    // Its thread would otherwise go on sending while the port layer is torn down at exit.
+    scheduler.stop();
     cfg_->save(true);
     if (songLoaded) meta->save(*song);
     stopMidi();

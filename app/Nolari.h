@@ -77,6 +77,13 @@ public:
     void startListening();
     void listenTick();
     void stopListening();
+    // Hands the scheduler the next listened events, and a mark that asks for the batch after.
+    void queueListenBatch();
+    // When an event is to sound while listening, on the program's clock.
+    double listenDue(const Event& e) const;
+    // Scheduled in place of an event: ask for the next batch; listening is over.
+    static constexpr uint32_t listenBatchMark = UINT32_MAX;
+    static constexpr uint32_t listenEndMark = UINT32_MAX - 1;
     // A song with at least one event is loaded.
     bool hasSong() const;
     // The event at position, kept within the song; null when there is no song.
@@ -122,6 +129,8 @@ public:
     void selectMain(int item);
     // Moves the part's role on (Play, Follow, Mute) and groups the played parts' notes afresh.
     void selectPart(int part);
+    // Chosen from the "Listen speed" submenu: percent of the song's tempo, kept with the song.
+    void selectListenSpeed(int percent);
     void makeMenus();
 
     // --- Display ---
@@ -167,7 +176,8 @@ public:
     int32_t windowWidth = 792;
     int32_t windowHeight = 573;
     int32_t position = 0;
-    bool listening = false;
+    // Written by the scheduler's thread when listening ends; read by the timer.
+    std::atomic<bool> listening{false};
     int32_t listenIndex = 0;
     double listenEnd = 0.0;
     double listenOffset = 0.0;

@@ -54,6 +54,7 @@ void Nolari::playRange(Event* first, Event* end, uint8_t scaleFrom, uint8_t scal
 
 void Nolari::allNotesOff() {
     std::lock_guard<std::recursive_mutex> guard(engineLock);
+    // Nothing queued before a stop may sound after it.
     scheduler.cancel();
     followers.stop();
     output.silence();
@@ -83,6 +84,14 @@ void Nolari::sendProgramChanges() {
 }
 
 void Nolari::playScheduled(uint32_t event, double due) {
+    if (event == listenBatchMark) {
+        if (listening && hasSong()) queueListenBatch();
+        return;
+    }
+    if (event == listenEndMark) {
+        if (listening) stopListening();
+        return;
+    }
     if (!hasSong() || event >= song->numEvents) return;
     followers.played(event);
     Event* e = &song->events[event];

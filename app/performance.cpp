@@ -1,6 +1,6 @@
 // Tapping and listening: each tap sends the song's next group, the release of the last held key
 // sends the rest of it, MIDI input taps like the keys and otherwise passes through, and listen
-// mode plays half a screen of the song by itself.
+// mode plays half a screen of the song by itself, each event at its time through the scheduler.
 //
 // Every entry point takes engineLock, because taps arrive on the MIDI-input thread while keys,
 // the timer and navigation run on the GUI thread. The work done under it is bounded by one group
@@ -16,6 +16,9 @@
 namespace {
 
 constexpr int maxVelocity = 127;
+// Listening hands the scheduler this many events at a time, so that a long listen never queues
+// the whole song; the next batch is asked for when half of one has been played.
+constexpr uint32_t listenBatch = 256;
 
 // The start of the group a tap from q plays, or the last event when no group lies ahead.
 Event* groupAhead(Event* q) {
@@ -136,24 +139,37 @@ void Nolari::startListening() {
     allNotesOff();
     listenIndex = static_cast<int32_t>(start - song->events);
     const double now = clockSeconds();
-    listenEnd = now + 0.5 * meta->zoom;
-    listenOffset = now - start->time;
+    const double speed = meta->listenSpeed / 100.0;
+    listenEnd = now + 0.5 * meta->zoom / speed;
+    listenOffset = now - start->time / speed;
     listening = true;
+    // Ahead of every event due at the end itself, which is not played.
+    scheduler.add(listenEndMark, listenEnd);
+    queueListenBatch();
 }
 
+double Nolari::listenDue(const Event& e) const { return e.time * 100.0 / meta->listenSpeed + listenOffset; }
+
+void Nolari::queueListenBatch() {
+    const uint32_t end = song->numEvents;
+    double markAt = 0.0;
+    uint32_t queued = 0;
+    for (; static_cast<uint32_t>(listenIndex) < end && queued < listenBatch; ++listenIndex, ++queued) {
+        const double due = listenDue(song->events[listenIndex]);
+        if (!(due < listenEnd) || !scheduler.add(static_cast<uint32_t>(listenIndex), due)) break;
+        if (queued <= listenBatch / 2) markAt = due;
+    }
+    if (queued == listenBatch && static_cast<uint32_t>(listenIndex) < end) scheduler.add(listenBatchMark, markAt);
+}
+
+// The scheduler's thread ends listening at its end time; the timer only stands in when that
+// thread has not (it is not running, or is late), playing first what fell due before the end.
 void Nolari::listenTick() {
     std::lock_guard guard(engineLock);
     if (!listening || !hasSong()) return;
-    const double now = clockSeconds();
-    if (now > listenEnd) {
-        stopListening();
-        return;
-    }
-    for (; listenIndex >= 0 && static_cast<uint32_t>(listenIndex) < song->numEvents; ++listenIndex) {
-        Event* e = &song->events[listenIndex];
-        if (!(now > e->time + listenOffset)) break;
-        playRange(e, e + 1, e->vel, e->vel);
-    }
+    if (!(clockSeconds() > listenEnd)) return;
+    scheduler.runDue(listenEnd);
+    if (listening) stopListening();
 }
 
 void Nolari::stopListening() {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+class Meta;
 class Nolari;
 
 struct MenuEntry {
@@ -19,6 +20,7 @@ struct MenuContents {
     std::vector<MenuEntry> transpose;
     std::vector<MenuEntry> main;
     std::vector<MenuEntry> parts;
+    std::vector<MenuEntry> listenSpeed;
 };
 
 MenuContents menuContents(const Nolari& nolari);
@@ -30,6 +32,9 @@ std::vector<MenuEntry> partEntries(const Nolari& nolari);
 // values are steps in semitones (0 for none).
 std::string transposeTitle(int semitones);
 std::vector<MenuEntry> transposeEntries();
+
+// "50 %" … "125 %", the song's current speed marked; each entry's value is its percent.
+std::vector<MenuEntry> listenSpeedEntries(const Meta& meta);
 
 // ">>>" before the current device's name, eight blanks before the others, so the names line up.
 std::string markCurrent(const std::string& label, bool current);

@@ -26,6 +26,7 @@ const char* const separator = "---------------------------------";
 void midiInMenu(int value) { nolari.selectMidiIn(value); }
 void midiOutMenu(int value) { nolari.selectMidiOut(value); }
 void mainMenu(int value) { nolari.selectMain(value); }
+void listenSpeedMenu(int value) { nolari.selectListenSpeed(value); }
 void transposeMenu(int value) { nolari.selectTranspose(value); }
 void partsMenu(int value) { nolari.selectPart(value); }
 
@@ -73,9 +74,11 @@ MenuContents menuContents(const Nolari& nolari) {
         {meta.sendPedalEvents ? "Pedal Events: Auto" : "Pedal Events: User", 3},
         {meta.forceChannelOne ? "Channel: Force Channel One" : "Channel: ALL", 4},
         {meta.loop ? "Loop between markers: On" : "Loop between markers: Off", 5},
+        {"Listen speed", 2, true},
         {transposeTitle(meta.transpose), 3, true},
         {"Parts", partsSubmenu, true},
     };
+    menus.listenSpeed = listenSpeedEntries(meta);
     menus.parts = partEntries(nolari);
     return menus;
 }
@@ -224,6 +227,7 @@ void Nolari::makeMenus() {
     int submenus[partsSubmenu + 1] = {};
     submenus[0] = addEntries(midiInMenu, menus.midiIn);
     submenus[1] = addEntries(midiOutMenu, menus.midiOut);
+    submenus[2] = addEntries(listenSpeedMenu, menus.listenSpeed);
     submenus[3] = addEntries(transposeMenu, menus.transpose);
     submenus[partsSubmenu] = addEntries(partsMenu, menus.parts);
     glutCreateMenu(mainMenu);

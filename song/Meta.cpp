@@ -134,6 +134,17 @@ void readForceChannelOne(Meta& meta, TextCursor& in) {
         logMessage("ERROR: FORCE_CHANNEL_ONE meta tag not followed by 0 or 1\n");
 }
 
+void readListenSpeed(Meta& meta, TextCursor& in) {
+    int64_t value = 0;
+    const bool read = in.integer(value);
+    for (int speed : listenSpeeds) {
+        if (!read || asInt(value) != speed) continue;
+        meta.listenSpeed = speed;
+        return;
+    }
+    logMessage("ERROR: LISTENSPEED meta tag not followed by 50, 75, 100 or 125\n");
+}
+
 void readTranspose(Meta& meta, TextCursor& in) {
     int64_t value;
     if (in.integer(value) && value >= -maxTranspose && value <= maxTranspose)
@@ -206,6 +217,8 @@ bool readTag(Meta& meta, Song& song, const std::string& tag, TextCursor& in) {
         readForceChannelOne(meta, in);
     } else if (tag == "MARKER") {
         readMarker(meta, song, in);
+    } else if (tag == "LISTENSPEED") {
+        readListenSpeed(meta, in);
     } else if (tag == "TRANSPOSE") {
         readTranspose(meta, in);
     } else if (tag == "PART") {
@@ -236,6 +249,7 @@ void writeSettings(FILE* out, const Meta& meta) {
     std::fprintf(out, "HARMONICCOLORING %d\n", meta.harmonicColoring ? 1 : 0);
     for (uint32_t i = 0; i < meta.numMarkers(); ++i) std::fprintf(out, "MARKER %d\n", static_cast<int>(meta.marker(i)));
     // Written only when set, so that a song without them keeps its file as it was.
+    if (meta.listenSpeed != defaultListenSpeed) std::fprintf(out, "LISTENSPEED %d\n", static_cast<int>(meta.listenSpeed));
     if (meta.loop) std::fprintf(out, "LOOP 1\n");
     if (meta.transpose != 0) std::fprintf(out, "TRANSPOSE %d\n", meta.transpose);
 }
@@ -376,6 +390,7 @@ void Meta::reset() {
     sendPedalEvents = false;
     sendSystemExclusive = true;
     harmonicColoring = false;
+    listenSpeed = defaultListenSpeed;
     loop = false;
     transpose = 0;
     numMarkers_ = 0;

@@ -9,6 +9,10 @@
 
 class Song;
 
+// The speeds listening can play at, in percent of the song's own tempo.
+inline constexpr int listenSpeeds[] = {50, 75, 100, 125};
+inline constexpr int defaultListenSpeed = 100;
+
 class Meta {
 public:
     Meta();
@@ -39,6 +43,7 @@ public:
     bool sendPedalEvents = false;
     bool sendSystemExclusive = true;
     bool harmonicColoring = false;
+    int32_t listenSpeed = defaultListenSpeed;  // percent; one of listenSpeeds
     // Practice settings: taps go round the passage between two markers; notes sound transposed
     // by this many semitones (-24 ... 24).
     bool loop = false;

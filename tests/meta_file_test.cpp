@@ -90,6 +90,23 @@ TEST_F(MetaFile, SavedSettingsMarkersAndGroupsReadBackTheSame) {
     EXPECT_EQ(dir.log(), "");
 }
 
+TEST_F(MetaFile, ListenSpeedIsWrittenAfterTheMarkersOnlyWhenNotTheSongsOwnTempo) {
+    meta.load(songPath, song);
+    meta.setMarker(2);
+    meta.listenSpeed = 75;
+    meta.save(song);
+    EXPECT_EQ(readFile(metaPath), defaultHead + "MARKER 2\nLISTENSPEED 75\nNOTE_GROUPS 3\n0\n480\n960\n");
+    EXPECT_EQ(loadMeta(readFile(metaPath)), "");
+    EXPECT_EQ(meta.listenSpeed, 75);
+    meta.listenSpeed = 100;
+    meta.save(song);
+    EXPECT_EQ(readFile(metaPath), defaultHead + "MARKER 2\nNOTE_GROUPS 3\n0\n480\n960\n");
+    EXPECT_EQ(loadMeta("LISTENSPEED 0\nLISTENSPEED 125\nLISTENSPEED\n"),
+              "ERROR: LISTENSPEED meta tag not followed by 50, 75, 100 or 125\n"
+              "ERROR: LISTENSPEED meta tag not followed by 50, 75, 100 or 125\n");
+    EXPECT_EQ(meta.listenSpeed, 125) << "a bad value keeps the one read before";
+}
+
 TEST_F(MetaFile, TagsComeInAnyOrderAndLaterOnesWin) {
     EXPECT_EQ(loadMeta("POSITION 2 ZOOM 4 FIRST_NOTE_POSITION 7\nZOOM 2.5\nCHAN16MUTE 2 POSITION 3"), "");
     EXPECT_EQ(meta.zoom, 2.5);

@@ -180,8 +180,7 @@ TEST_F(Transposition, TapsAndReleasesSoundShiftedButPercussionAndOutOfRangeNotes
 TEST_F(Transposition, ListeningSoundsShiftedAndMidiInputPassesAsPlayed) {
     n.selectTranspose(-1);
     n.startListening();
-    n.listenOffset -= 0.1;
-    n.listenTick();
+    n.scheduler.runDue(n.listenOffset + 0.1);
     EXPECT_EQ(takeSent(), (MessageList{noteOn(0, 59, 100), noteOn(9, 36, 90), noteOn(1, 119, 80)}));
     n.midiIn(0xA0, 60, 30);
     EXPECT_EQ(takeSent(), (MessageList{{0xA0, 60, 30}}));

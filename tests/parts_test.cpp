@@ -74,10 +74,9 @@ protected:
     // Listening from the start with every event due at once.
     void listenToEverything() {
         n.goToStart();
+        n.meta->zoom = 1e6;
         n.startListening();
-        n.listenOffset = -1e9;
-        n.listenEnd = 1e12;
-        n.listenTick();
+        n.scheduler.runDue(1e300);
     }
 
     std::string handsPath = dir.file("hands.mid");
@@ -164,8 +163,13 @@ TEST_F(PartsInTheProgram, QuickTapsToTheEndLeaveNoFollowedNoteHangingAndSilences
     n.nextNote();
     EXPECT_EQ(n.scheduler.pending(), 0u) << "a jump silences and cancels what waits";
     n.tap(1, 0);
+    const int32_t at = n.position;
     n.startListening();
-    EXPECT_EQ(n.scheduler.pending(), 0u) << "so does listening";
+    const uint32_t waiting = n.scheduler.pending();
+    n.stopListening();
+    n.position = at;
+    n.startListening();
+    EXPECT_EQ(waiting, n.scheduler.pending()) << "so does listening: only its own events wait";
 }
 
 TEST_F(PartsInTheProgram, AFollowedPartIsDrawnPaleAndHeardInListeningAMutedOneIsNeitherDrawnNorSent) {

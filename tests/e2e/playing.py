@@ -87,8 +87,10 @@ def run_reporting_xruns(s, test):
 
 # The main menu's entries in order, separators included; an entry is found by the start of its label.
 MAIN_MENU = ["midiIn", "midiOut", "---", "Open ...", "---", "Channel 16", "Pedal Events", "Channel",
-             "Loop between markers", "Transpose", "Parts"]
-SUBMENUS = {"Transpose": ["Up a semitone", "Down a semitone", "Up an octave", "Down an octave", "None"]}
+             "Loop between markers", "Listen speed", "Transpose", "Parts"]
+LISTEN_SPEEDS = [50, 75, 100, 125]
+SUBMENUS = {"Listen speed": ["%d %%" % p for p in LISTEN_SPEEDS],
+            "Transpose": ["Up a semitone", "Down a semitone", "Up an octave", "Down an octave", "None"]}
 MENU_AT = (60, 60)  # where the menu is opened, in window pixels
 
 
@@ -125,3 +127,7 @@ def choose(s, entry, subentry=None):
         s.xdotool("mousemove", sub[0] + 30, entry_centre(sub[1], subentry if isinstance(subentry, int) else SUBMENUS[entry].index(subentry)))
     s.xdotool("click", 1)
     harness.wait_until(lambda: not visible_menus(s), 10, "the menu to close")
+
+
+def choose_listen_speed(s, percent):
+    choose(s, "Listen speed", "%d %%" % percent)
