@@ -8,7 +8,9 @@
 #include <string>
 #include <thread>
 
+#include "app/LogQueue.h"
 #include "app/Scheduler.h"
+#include "midi/DeviceMenus.h"
 #include "midi/Output.h"
 #include "song/Song.h"
 #include "view/OverviewImage.h"
@@ -64,6 +66,8 @@ public:
     void tap(int index, int velocity);
     void release(int index);
     void midiIn(uint8_t status, uint8_t data1, uint8_t data2);
+    // After a jump or a switch: no key holds a group any more, and their releases send nothing.
+    void forgetHeldKeys();
     Event* lastNoteOnOfGroup(Event* e) const;
     int groupMaxVelocity(Event* first, Event* end) const;
     void startListening();
@@ -105,6 +109,8 @@ public:
     void changeMidiOut(int n);
     void selectMain(int item);
     void makeMenus();
+    // The devices the menus show, by the names they show.
+    DeviceMenus deviceMenus;
 
     // --- Display ---
     void display();
@@ -160,6 +166,11 @@ public:
     // is noted here and requested by the next timer tick.
     std::thread::id guiThread = std::this_thread::get_id();
     std::atomic<bool> redisplayWanted{false};
+
+    // A log line from an engine path: written at once on the GUI thread, queued from the MIDI-input
+    // and scheduler threads (which must not open files) until the next timer tick.
+    void engineLog(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    LogQueue threadLog;
 
     // Everything sent goes through here.
     Output output;

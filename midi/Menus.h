@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "midi/DeviceMenus.h"
+
 class Nolari;
 
 struct MenuEntry {
@@ -17,6 +19,7 @@ struct MenuContents {
     std::vector<MenuEntry> midiIn;
     std::vector<MenuEntry> midiOut;
     std::vector<MenuEntry> main;
+    DeviceLists devices;  // what the two device submenus offer
 };
 
 MenuContents menuContents(const Nolari& nolari);

@@ -3,6 +3,7 @@
 
 #include "midi/grwin.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "app/Log.h"
@@ -13,6 +14,18 @@
 int activeMidiOut = 0;
 bool synthOpen = false;
 int synthIndex = 0;
+
+namespace {
+
+// The synthesizer is the current output. Apart from activeMidiOut, because synthIndex moves with
+// the platform's list while the choice made stays.
+std::atomic<bool> synthActive{false};
+// While the output changes, everything sent is dropped: a note started on the old output after
+// its silence would sound there forever, and the engine lock is not held while ports open and
+// close. Set and cleared under the engine lock, read by every sender.
+std::atomic<bool> outputParked{false};
+
+}  // namespace
 
 namespace {
 
@@ -38,12 +51,14 @@ const char* messageName(unsigned code, char (&unknown)[32]) {
     }
 }
 
-bool routedToSynth() { return synthOpen && activeMidiOut == synthIndex; }
-
 int switchOutput(int n, bool enable) {
+    synthActive = false;
     if (n == -1) return -1;
     if (!enable) return platform::closeOutput() == 0 ? n : -1;
-    if (synthOpen && n == synthIndex) return n;  // the synthesizer is always open
+    if (synthOpen && n == NumMidiOuts() - 1) {
+        synthActive = true;  // the synthesizer is always open
+        return n;
+    }
     return platform::openOutput(n) == 0 ? n : -1;
 }
 
@@ -55,8 +70,11 @@ int NumMidiIns() {
     return count;
 }
 
+// The synthesizer stays the last entry however the platform's list changes.
 int NumMidiOuts() {
-    const int count = platform::numOutputs() + (synthOpen ? 1 : 0);
+    const int platformCount = platform::numOutputs();
+    if (synthOpen) synthIndex = platformCount;
+    const int count = platformCount + (synthOpen ? 1 : 0);
     if (trace) logMessage("NumMidiOuts() = %d\n", count);
     return count;
 }
@@ -124,7 +142,8 @@ int sendMIDIEvent(void*, uint8_t status, uint8_t data1, uint8_t data2) {
         logMessage("ERROR:sendMIDIEvent bStatus(0x%02x) is not a status byte\n", status);
         return 0;
     }
-    if (routedToSynth()) {
+    if (outputParked) return 0;
+    if (synthActive) {
         synth.send(status & 0x0F, status & 0xF0, data1, data2);
         return 0;
     }
@@ -134,7 +153,8 @@ int sendMIDIEvent(void*, uint8_t status, uint8_t data1, uint8_t data2) {
 // The synthesizer hears the same silence as a port: a sustain held through from the MIDI input
 // would otherwise keep its notes ringing.
 int MidiOutReset() {
-    if (!routedToSynth()) return platform::reset();
+    if (outputParked) return 0;
+    if (!synthActive) return platform::reset();
     constexpr uint8_t controlChange = 0xB0, sustainPedal = 64, allNotesOff = 123;
     for (uint8_t channel = 0; channel < 16; ++channel) {
         synth.send(channel, controlChange, sustainPedal, 0);
@@ -142,6 +162,8 @@ int MidiOutReset() {
     }
     return 0;
 }
+
+void ParkMidiOut(bool parked) { outputParked = parked; }
 
 void MidiInProc(void* handle, unsigned code, uintptr_t instance, uintptr_t param1, uintptr_t param2) {
     if (code == MIM_OPEN || code == MIM_CLOSE) return;
@@ -151,7 +173,7 @@ void MidiInProc(void* handle, unsigned code, uintptr_t instance, uintptr_t param
     }
     char unknown[32];
     // One call, so that a line from the other thread cannot land inside this one.
-    logMessage("grwin, MidiInProc(hMidiIn:%p dwInstance:%d dwParam1:%d dwParam2:%d) message: %s\n", handle,
+    nolari.engineLog("grwin, MidiInProc(hMidiIn:%p dwInstance:%d dwParam1:%d dwParam2:%d) message: %s\n", handle,
                static_cast<int>(instance), static_cast<int>(param1), static_cast<int>(param2),
                messageName(code, unknown));
 }
