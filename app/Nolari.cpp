@@ -65,7 +65,7 @@ Nolari::~Nolari() {
 
 std::string titleText(const std::string& path) { return "Nolari " + path + "         [F1 Help]"; }
 
-void Nolari::run() {
+void Nolari::run(const std::string& songArgument) {
     guiThread = std::this_thread::get_id();
     logStamped("before cfg_->load()\n");
     cfg_->load();
@@ -76,7 +76,9 @@ void Nolari::run() {
     logStamped("before layout.setSizes()\n");
     layout.setSizes(layout.height, cfg_->showOverview);
 
-    if (cfg_->hasCurrentSong) {
+    if (loadSongArgument(songArgument)) {
+        // The song from the command line is loaded and configured.
+    } else if (cfg_->hasCurrentSong) {
         logStamped("before loadCurrentSong()\n");
         loadCurrentSong();
     } else {
@@ -106,6 +108,9 @@ void Nolari::run() {
     glutInitWindowSize(cfg_->width, cfg_->height);
     glutInitWindowPosition(cfg_->xpos, cfg_->ypos);
     windowId = glutCreateWindow("Nolari");
+    // GLUT leaves a window with a negative coordinate to the window manager; one that was left partly
+    // off the screen goes back there.
+    if (cfg_->xpos < 0 || cfg_->ypos < 0) glutPositionWindow(cfg_->xpos, cfg_->ypos);
 
     glutIdleFunc(idleCallback);
     glutDisplayFunc(displayCallback);
@@ -207,6 +212,22 @@ void Nolari::loadCurrentSong() {
     }
     requestRedisplay();
     sendProgramChanges();
+}
+
+// The song named on the command line is loaded as a configured song is, and becomes the configured
+// song only once it has loaded, so that a missing or broken file does not replace a good one.
+bool Nolari::loadSongArgument(const std::string& path) {
+    if (path.empty()) return false;
+    logStamped("before loadCurrentSong()\n");
+    const std::string configured = cfg_->currentSong;
+    cfg_->currentSong = path;
+    loadCurrentSong();
+    if (!songLoaded) {
+        cfg_->currentSong = configured;
+        return false;
+    }
+    cfg_->setCurrentSong(path);
+    return true;
 }
 
 void Nolari::file() {

@@ -30,7 +30,10 @@ public:
     Nolari& operator=(const Nolari&) = delete;
 
     // --- Application shell ---
-    void run();
+    // Starts the program; a non-empty songArgument (from the command line) is loaded instead of
+    // the configured song.
+    void run(const std::string& songArgument = {});
+    bool loadSongArgument(const std::string& path);
     void idle();
     void timer(int value);
     void requestRedisplay();

@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "app/AtomicSave.h"
 #include "app/Log.h"
 #include "song/Song.h"
 
@@ -312,15 +313,11 @@ void Meta::load(const std::string& songPath, Song& s) {
 
 void Meta::save(Song& s) {
     if (path.empty()) return;
-    // Written beside the old file and renamed over it, so that a failed save leaves the old file whole.
-    const std::string temporary = path + ".tmp";
-    FILE* out = std::fopen(temporary.c_str(), "w");
-    if (!out) return;
-    writeSettings(out, *this);
-    writeGroups(out, s);
-    const bool written = std::fflush(out) == 0 && !std::ferror(out);
-    if (std::fclose(out) != 0 || !written || std::rename(temporary.c_str(), path.c_str()) != 0)
-        std::remove(temporary.c_str());
+    AtomicSave save(path);
+    if (!save.out()) return;
+    writeSettings(save.out(), *this);
+    writeGroups(save.out(), s);
+    save.commit();
 }
 
 void Meta::reset() {

@@ -105,6 +105,9 @@ public:
     bool trace = false;
 
 private:
+    // Reads the file into the event array and runs the analysis; false, with one line logged, when it
+    // cannot.
+    bool read(const std::string& path);
     // Sets the tick rate from a header's division; false when the division gives no tick length.
     bool setTimeDivision(uint16_t division);
 };

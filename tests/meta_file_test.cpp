@@ -1,6 +1,8 @@
 // The per-song metadata file: created with defaults for a new song, read back tag by tag, every
 // bad argument logged, written atomically.
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <filesystem>
 
@@ -93,6 +95,15 @@ TEST_F(MetaFile, TagsComeInAnyOrderAndLaterOnesWin) {
     EXPECT_EQ(meta.zoom, 2.5);
     EXPECT_EQ(meta.position, 3u);
     EXPECT_TRUE(meta.chan16Mute);
+}
+
+TEST_F(MetaFile, WindowsLineEndsReadAsUnixOnes) {
+    EXPECT_EQ(loadMeta("ZOOM 2.5\r\nPOSITION 3\r\nFORCE_CHANNEL_ONE 1\r\nMARKER 2\r\nNOTE_GROUPS 2\r\n0\r\n960\r\n"), "");
+    EXPECT_EQ(meta.zoom, 2.5);
+    EXPECT_EQ(meta.position, 3u);
+    EXPECT_TRUE(meta.forceChannelOne);
+    EXPECT_EQ(meta.numMarkers(), 1u);
+    EXPECT_EQ(song.numGroups, 2u);
 }
 
 TEST_F(MetaFile, FileWithoutNoteGroupsLeavesTheSongUngroupedAndUnwritten) {
@@ -211,6 +222,19 @@ TEST_F(MetaFile, SaveReportsAGroupCountThatDisagreesWithTheFlags) {
     meta.save(song);
     EXPECT_EQ(dir.log(), "ERROR: Meta::save numGroupsFound(3) != song->numGroups(4)\n");
     EXPECT_EQ(readFile(metaPath), defaultHead + "NOTE_GROUPS 4\n0\n480\n960\n");
+}
+
+TEST_F(MetaFile, SaveWritesThroughALinkAndKeepsThePermissions) {
+    meta.load(songPath, song);
+    const std::string real = dir.file("real.mta");
+    ASSERT_EQ(std::rename(metaPath.c_str(), real.c_str()), 0);
+    ASSERT_EQ(chmod(real.c_str(), 0604), 0);
+    std::filesystem::create_symlink(real, metaPath);
+    meta.position = 5;
+    meta.save(song);
+    EXPECT_TRUE(std::filesystem::is_symlink(metaPath));
+    EXPECT_NE(readFile(real).find("POSITION 5\n"), std::string::npos);
+    EXPECT_EQ(std::filesystem::status(real).permissions(), std::filesystem::perms(0604));
 }
 
 TEST_F(MetaFile, UnwritableFolderIsSkippedSilently) {

@@ -86,18 +86,9 @@ def run_reporting_xruns(s, test):
 
 # --- The software synthesizer's sound on its JACK outputs ------------------------------------------
 
-SOUNDFONTS = ["/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf2/FluidR3_GM.sf2",
-              "/usr/share/sounds/sf2/TimGM6mb.sf2"]
 SYNTH_PORTS = ["NolariSynth:left", "NolariSynth:right"]
 SILENCE = 1e-4  # -80 dB
 AUDIBLE = 1e-3  # -60 dB
-
-
-def synth_name():
-    for path in SOUNDFONTS:
-        if os.access(path, os.R_OK):
-            return "FluidSynth General MIDI (%s)" % os.path.basename(path)
-    raise harness.Failure("no General MIDI SoundFont installed in /usr/share/sounds/sf2")
 
 
 class Loudness:

@@ -6,7 +6,8 @@ the programs in effect at the position."""
 
 import harness
 from harness import check
-from playing import AUDIBLE, SILENCE, SYNTH_PORTS, Loudness, choose, open_submenu, synth_name
+from harness import synth_name
+from playing import AUDIBLE, SILENCE, SYNTH_PORTS, Loudness, choose, open_submenu
 import playing
 
 CAPTURE_OUT = "nolaricap:in"

@@ -6,7 +6,7 @@ import os
 
 import harness
 from harness import check
-from playing import AUDIBLE, SILENCE, SYNTH_PORTS, Loudness, synth_name
+from playing import AUDIBLE, SILENCE, SYNTH_PORTS, Loudness
 
 
 def organ_song():
@@ -19,7 +19,7 @@ def organ_song():
 def tap_sounds_and_release_ends_it():
     with harness.Session(jack=True) as s:
         song = s.write_song("organ.mid", organ_song())
-        s.write_cfg(["CURRENTSONG " + song, "MIDIOUT " + synth_name()])
+        s.write_cfg(["CURRENTSONG " + song, "MIDIOUT " + harness.synth_name()])
         s.start()
         s.wait_log("before glutMainLoop()")
         check("Unable to open an audio output" not in s.log(), "the synthesizer found no audio output:\n" + s.log())
@@ -36,7 +36,7 @@ def tap_sounds_and_release_ends_it():
 
         s.close_window()
         check(s.wait_exit() == 0, "closing the window did not end the program with status 0")
-        check("MIDIOUT " + synth_name() + "\n" in s.read("Nolari.cfg"), "the synthesizer output was not kept")
+        check("MIDIOUT " + harness.synth_name() + "\n" in s.read("Nolari.cfg"), "the synthesizer output was not kept")
 
 
 def without_audio_output_synth_is_not_listed():
