@@ -2,7 +2,10 @@
 (its port is then one of JACK's MIDI inputs), the midiOut submenu offers the capture client and the
 synthesizer but not Nolari's own ports; choosing the synthesizer's entry makes the next tap sound
 on the synthesizer's JACK outputs and is saved; choosing the capture client again mid-song sends it
-the programs in effect at the position."""
+the programs in effect at the position. With no MIDI input at all, the midiIn submenu says so in
+one entry that does nothing, and the program still ends in order."""
+
+import os
 
 import harness
 from harness import check
@@ -67,4 +70,25 @@ def synthesizer_chosen_from_the_menu_plays_and_a_new_output_gets_the_programs():
         check(s.wait_exit() == 0, "Esc did not end the program with status 0")
 
 
-harness.run(synthesizer_chosen_from_the_menu_plays_and_a_new_output_gets_the_programs)
+def without_inputs_the_midi_in_submenu_says_so():
+    with harness.Session() as s:
+        s.env["JACK_DEFAULT_SERVER"] = "nolari-absent-%d" % os.getpid()
+        s.write_cfg(["CURRENTSONG " + s.write_song("song.mid", song())])
+        s.start()
+        s.wait_log("before glutMainLoop()")
+        s.wait_window()
+        menu = open_submenu(s, "midiIn")
+        check(menu.entries() == 1, "the midiIn submenu without inputs has %d entries" % menu.entries())
+        choose(s, menu, 0)
+        check("MIDIIN" not in s.read("Nolari.cfg"), "the entry saying there is no input chose one")
+        s.key("Escape")
+        check(s.wait_exit() == 0, "Esc did not end the program with status 0")
+        check(s.log().splitlines()[-1].endswith(": Exiting."), "the exit was not orderly")
+
+
+def main():
+    synthesizer_chosen_from_the_menu_plays_and_a_new_output_gets_the_programs()
+    without_inputs_the_midi_in_submenu_says_so()
+
+
+harness.run(main)
