@@ -248,6 +248,7 @@ void Nolari::quit() {
         listening = false;
         allNotesOff();
     }
+    threadLog.flush();
     cfg_->save(true);
     if (songLoaded) meta->save(*song);
     stopMidi();

@@ -17,17 +17,13 @@ int synthIndex = 0;
 
 namespace {
 
-// The synthesizer is the current output. Apart from activeMidiOut, because synthIndex moves with
-// the platform's list while the choice made stays.
+// The synthesizer is the current output: kept apart from activeMidiOut, since synthIndex moves
+// with the platform's list while the choice stays.
 std::atomic<bool> synthActive{false};
 // While the output changes, everything sent is dropped: a note started on the old output after
 // its silence would sound there forever, and the engine lock is not held while ports open and
 // close. Set and cleared under the engine lock, read by every sender.
 std::atomic<bool> outputParked{false};
-
-}  // namespace
-
-namespace {
 
 // Switch for the port layer's trace lines.
 constexpr bool trace = false;
@@ -174,6 +170,6 @@ void MidiInProc(void* handle, unsigned code, uintptr_t instance, uintptr_t param
     char unknown[32];
     // One call, so that a line from the other thread cannot land inside this one.
     nolari.engineLog("grwin, MidiInProc(hMidiIn:%p dwInstance:%d dwParam1:%d dwParam2:%d) message: %s\n", handle,
-               static_cast<int>(instance), static_cast<int>(param1), static_cast<int>(param2),
-               messageName(code, unknown));
+                     static_cast<int>(instance), static_cast<int>(param1), static_cast<int>(param2),
+                     messageName(code, unknown));
 }
