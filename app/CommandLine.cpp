@@ -21,6 +21,15 @@ CommandLine misuse(const std::string& problem) {
     return refused;
 }
 
+// Absolute, so that the configuration finds the song again from any starting folder. A ".." is
+// kept: after a symbolic link it does not lead where removing it from the text would.
+std::string absoluteSong(const std::string& currentDirectory, std::string_view argument) {
+    const std::filesystem::path joined = std::filesystem::path(currentDirectory) / argument;
+    for (const auto& part : joined)
+        if (part == "..") return joined.string();
+    return joined.lexically_normal().string();
+}
+
 }  // namespace
 
 CommandLine parseCommandLine(int argc, const char* const argv[], const std::string& currentDirectory) {
@@ -38,8 +47,7 @@ CommandLine parseCommandLine(int argc, const char* const argv[], const std::stri
         if (argument.starts_with('-')) return misuse("unknown option '" + std::string(argument) + "'");
         if (argument.empty()) return misuse("the song path is empty");
         if (!result.song.empty()) return misuse("more than one song given");
-        // Absolute, so that the configuration finds the song again from any starting folder.
-        result.song = (std::filesystem::path(currentDirectory) / argument).lexically_normal().string();
+        result.song = absoluteSong(currentDirectory, argument);
     }
     return result;
 }

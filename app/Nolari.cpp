@@ -63,7 +63,9 @@ Nolari::~Nolari() {
     delete meta;
 }
 
-std::string titleText(const std::string& path) { return "Nolari " + path + "         [F1 Help]"; }
+std::string titleText(const std::string& path, bool loop) {
+    return "Nolari " + path + (loop ? " [loop]" : "") + "         [F1 Help]";
+}
 
 void Nolari::run(const std::string& songArgument) {
     guiThread = std::this_thread::get_id();
@@ -173,7 +175,7 @@ void Nolari::setTitle(const std::string& path) {
         titlePending = true;
         return;
     }
-    const std::string title = titleText(path);
+    const std::string title = titleText(path, meta->loop);
     glutSetIconTitle(title.c_str());
     // The icon title alone is not what X11 shows on the window.
     glutSetWindowTitle(title.c_str());
@@ -209,6 +211,8 @@ void Nolari::loadCurrentSong() {
         std::lock_guard<std::recursive_mutex> guard(engineLock);
         position = static_cast<int32_t>(meta->position);
         songLoaded = true;
+        output.setTranspose(meta->transpose);
+        positionMovedByUser();
     }
     requestRedisplay();
     sendProgramChanges();

@@ -12,6 +12,7 @@
 #include "app/Scheduler.h"
 #include "midi/DeviceMenus.h"
 #include "midi/Output.h"
+#include "song/Loop.h"
 #include "song/Song.h"
 #include "view/OverviewImage.h"
 #include "view/Scene.h"
@@ -100,6 +101,14 @@ public:
     Event* previousGroupStart() const;
     Event* nextNoteOn() const;
 
+    // --- Practice: loop between markers, transposition ---
+    // The performer moved the position (a load, navigation, a marker key, a click): the loop's
+    // passage is chosen afresh. Taps and releases do not call it.
+    void positionMovedByUser();
+    void toggleLoop();
+    // A Transpose menu choice: a step in semitones, or 0 for none.
+    void selectTranspose(int choice);
+
     // --- Device selection and menus ---
     void findDefaultMidiDevices();
     int findMidiInByName(const std::string& name) const;
@@ -177,6 +186,7 @@ public:
 
     // Everything sent goes through here.
     Output output;
+    Loop loop;
     // Plays song events at their times; owns the one thread besides GUI and MIDI input.
     Scheduler scheduler{clockSeconds, [](void* self, uint32_t event, double due) {
                             static_cast<Nolari*>(self)->playScheduled(event, due);
@@ -196,5 +206,6 @@ void keepFreedMemoryForReuse();
 // True once exitProcess has begun: the window's teardown at exit must not start a second exit.
 bool exitStarted();
 
-// The title shown for a song: "Nolari <path>         [F1 Help]".
-std::string titleText(const std::string& path);
+// The title shown for a song: "Nolari <path>         [F1 Help]", with " [loop]" after the path
+// while the loop is on.
+std::string titleText(const std::string& path, bool loop = false);

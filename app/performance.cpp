@@ -17,6 +17,13 @@ namespace {
 
 constexpr int maxVelocity = 127;
 
+// The start of the group a tap from q plays, or the last event when no group lies ahead.
+Event* groupAhead(Event* q) {
+    Event* p = q;
+    while (!p->start && !p->isLast) ++p;
+    return p;
+}
+
 }  // namespace
 
 bool Nolari::hasSong() const { return songLoaded && song->numEvents > 0; }
@@ -58,17 +65,18 @@ void Nolari::tap(int index, int velocity) {
         held[index] = 1;
         ++heldCount;
     }
+    Event* p = groupAhead(q);
+    if (loop.wraps(static_cast<uint32_t>(p - song->events))) {
+        allNotesOff();
+        q = &song->events[std::min(loop.passage().start, song->numEvents - 1)];
+        p = groupAhead(q);
+    }
     if (q->isLast) {
         // Nothing else would ever end what the last group left sounding (after Q, say).
         if (soundingCount() > 0) allNotesOff();
         return;
     }
 
-    Event* p = q;
-    while (!p->start) {
-        ++p;
-        if (p->isLast) break;
-    }
     if (p->start) {
         p = lastNoteOnOfGroup(p);
         if (!p->isLast) ++p;
@@ -122,7 +130,7 @@ void Nolari::midiIn(uint8_t status, uint8_t data1, uint8_t data2) {
     case 0xC0:
     case 0xD0:
     case 0xE0:
-        output.send({status, data1, data2});
+        output.sendAsIs({status, data1, data2});
         break;
     default:
         break;

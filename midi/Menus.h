@@ -12,17 +12,23 @@ class Nolari;
 struct MenuEntry {
     std::string label;
     int value;             // what the menu's callback receives; for a submenu entry, which submenu
-    bool submenu = false;  // value 0 is the midiIn submenu, 1 the midiOut submenu
+    bool submenu = false;  // value 0 is the midiIn submenu, 1 the midiOut submenu, 3 Transpose
 };
 
 struct MenuContents {
     std::vector<MenuEntry> midiIn;
     std::vector<MenuEntry> midiOut;
+    std::vector<MenuEntry> transpose;
     std::vector<MenuEntry> main;
     DeviceLists devices;  // what the two device submenus offer
 };
 
 MenuContents menuContents(const Nolari& nolari);
+
+// The Transpose submenu's title, "Transpose (+2)" or "Transpose (0)", and its entries, whose
+// values are steps in semitones (0 for none).
+std::string transposeTitle(int semitones);
+std::vector<MenuEntry> transposeEntries();
 
 // ">>>" before the current device's name, eight blanks before the others, so the names line up.
 std::string markCurrent(const std::string& label, bool current);

@@ -27,6 +27,7 @@ const char* const separator = "---------------------------------";
 void midiInMenu(int value) { nolari.selectMidiIn(value); }
 void midiOutMenu(int value) { nolari.selectMidiOut(value); }
 void mainMenu(int value) { nolari.selectMain(value); }
+void transposeMenu(int value) { nolari.selectTranspose(value); }
 
 // Loopback cables and Nolari's own ports play into nothing or back into Nolari, so a first start
 // never chooses them.
@@ -68,6 +69,7 @@ MenuContents menuContents(const Nolari& nolari) {
     menus.devices = currentDevices();
     menus.midiIn = deviceEntries(menus.devices.inputs, nolari.cfg_->midiInDeviceName, "(no MIDI input found)");
     menus.midiOut = deviceEntries(menus.devices.outputs, nolari.cfg_->midiOutDeviceName, "(no MIDI output found)");
+    menus.transpose = transposeEntries();
     menus.main = {
         {"midiIn", 0, true},
         {"midiOut", 1, true},
@@ -77,6 +79,8 @@ MenuContents menuContents(const Nolari& nolari) {
         {meta.chan16Mute ? "Channel 16: Mute" : "Channel 16: Play", 2},
         {meta.sendPedalEvents ? "Pedal Events: Auto" : "Pedal Events: User", 3},
         {meta.forceChannelOne ? "Channel: Force Channel One" : "Channel: ALL", 4},
+        {meta.loop ? "Loop between markers: On" : "Loop between markers: Off", 5},
+        {transposeTitle(meta.transpose), 3, true},
     };
     return menus;
 }
@@ -203,12 +207,14 @@ void Nolari::changeMidiOut(int n) {
 }
 
 void Nolari::selectMain(int item) {
-    if (item < 1 || item > 4) {
+    if (item < 1 || item > 5) {
         logMessage("ERROR: Nolari::selectMain( %d ) invalid menu item\n", item);
         return;
     }
     if (item == 1) {
         file();
+    } else if (item == 5) {
+        toggleLoop();
     } else {
         std::lock_guard<std::recursive_mutex> guard(engineLock);
         // The channel options change where a Note Off goes: the notes sounding end first.
@@ -226,7 +232,10 @@ void Nolari::makeMenus() {
     menusDirty = false;
     const MenuContents menus = menuContents(*this);
     deviceMenus.shown(menus.devices);
-    const int submenus[2] = {addEntries(midiInMenu, menus.midiIn), addEntries(midiOutMenu, menus.midiOut)};
+    int submenus[5] = {};
+    submenus[0] = addEntries(midiInMenu, menus.midiIn);
+    submenus[1] = addEntries(midiOutMenu, menus.midiOut);
+    submenus[3] = addEntries(transposeMenu, menus.transpose);
     glutCreateMenu(mainMenu);
     for (const MenuEntry& entry : menus.main) {
         if (entry.submenu) glutAddSubMenu(entry.label.c_str(), submenus[entry.value]);

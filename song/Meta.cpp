@@ -20,6 +20,7 @@ constexpr uint32_t maxMarkers = 12;
 constexpr int numBins = 1000;
 constexpr int searchedBins = 100;
 constexpr int defaultCutoff = 20;
+constexpr int64_t maxTranspose = 24;
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -105,6 +106,7 @@ const FlagTag flagTags[] = {
     {"SENDPEDALEVENTS", &Meta::sendPedalEvents, "ERROR: SENDPEDALEVENTS meta tag not followed by flag\n"},
     {"SENDSYSTEMEXCLUSIVE", &Meta::sendSystemExclusive, "ERROR: SENDSYSTEMEXCLUSIVE meta tag not followed by flag\n"},
     {"HARMONICCOLORING", &Meta::harmonicColoring, "ERROR: HARMONICCOLORING meta tag not followed by flag\n"},
+    {"LOOP", &Meta::loop, "ERROR: LOOP meta tag not followed by flag\n"},
 };
 
 void readZoom(Meta& meta, TextCursor& in) {
@@ -130,6 +132,14 @@ void readForceChannelOne(Meta& meta, TextCursor& in) {
     meta.forceChannelOne = read && asInt(value) == 1;
     if (!read || (asInt(value) != 0 && asInt(value) != 1))
         logMessage("ERROR: FORCE_CHANNEL_ONE meta tag not followed by 0 or 1\n");
+}
+
+void readTranspose(Meta& meta, TextCursor& in) {
+    int64_t value;
+    if (in.integer(value) && value >= -maxTranspose && value <= maxTranspose)
+        meta.transpose = static_cast<int>(value);
+    else
+        logMessage("ERROR: TRANSPOSE meta tag not followed by -24 ... 24\n");
 }
 
 void readMarker(Meta& meta, const Song& song, TextCursor& in) {
@@ -179,6 +189,8 @@ bool readTag(Meta& meta, Song& song, const std::string& tag, TextCursor& in) {
         readForceChannelOne(meta, in);
     } else if (tag == "MARKER") {
         readMarker(meta, song, in);
+    } else if (tag == "TRANSPOSE") {
+        readTranspose(meta, in);
     } else if (tag == "NOTE_GROUPS") {
         return readNoteGroups(song, in);
     } else {
@@ -204,6 +216,9 @@ void writeSettings(FILE* out, const Meta& meta) {
     std::fprintf(out, "FORCE_CHANNEL_ONE %d\n", meta.forceChannelOne ? 1 : 0);
     std::fprintf(out, "HARMONICCOLORING %d\n", meta.harmonicColoring ? 1 : 0);
     for (uint32_t i = 0; i < meta.numMarkers(); ++i) std::fprintf(out, "MARKER %d\n", static_cast<int>(meta.marker(i)));
+    // Written only when set, so that a song without them keeps its file as it was.
+    if (meta.loop) std::fprintf(out, "LOOP 1\n");
+    if (meta.transpose != 0) std::fprintf(out, "TRANSPOSE %d\n", meta.transpose);
 }
 
 void writeGroups(FILE* out, const Song& song) {
@@ -328,6 +343,8 @@ void Meta::reset() {
     sendPedalEvents = false;
     sendSystemExclusive = true;
     harmonicColoring = false;
+    loop = false;
+    transpose = 0;
     numMarkers_ = 0;
 }
 

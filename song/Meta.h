@@ -36,6 +36,10 @@ public:
     bool sendPedalEvents = false;
     bool sendSystemExclusive = true;
     bool harmonicColoring = false;
+    // Practice settings: taps go round the passage between two markers; notes sound transposed
+    // by this many semitones (-24 ... 24).
+    bool loop = false;
+    int transpose = 0;
     uint32_t numMarkers_ = 0;
     uint32_t markers[12] = {};
 

@@ -265,16 +265,44 @@ TEST_F(MetaFile, ChangingSongsKeepsTheEditsOfTheSongLeft) {
     app.loadCurrentSong();
     ASSERT_TRUE(app.songLoaded);
     app.meta->zoom = 3;
+    app.toggleLoop();
+    app.selectTranspose(-12);
 
     app.cfg_->currentSong = otherPath;
     app.loadCurrentSong();
     EXPECT_EQ(readFile(metaPath).substr(0, 7), "ZOOM 3\n");
     EXPECT_TRUE(app.songLoaded);
     EXPECT_EQ(app.meta->zoom, 10);
+    EXPECT_FALSE(app.meta->loop);
+    EXPECT_EQ(app.output.transpose(), 0);
 
     app.meta->position = 1;
     app.cfg_->currentSong = dir.file("missing.mid");
     app.loadCurrentSong();
     EXPECT_FALSE(app.songLoaded);
     EXPECT_EQ(readFile(otherPath + ".mta").substr(0, 19), "ZOOM 10\nPOSITION 1\n");
+
+    app.cfg_->currentSong = songPath;
+    app.loadCurrentSong();
+    EXPECT_TRUE(app.meta->loop);
+    EXPECT_EQ(app.meta->transpose, -12);
+    EXPECT_EQ(app.output.transpose(), -12);
+}
+
+TEST_F(MetaFile, PracticeTagsAreReadAndWrittenAfterTheMarkersOnlyWhenSet) {
+    EXPECT_EQ(loadMeta("LOOP 1\nTRANSPOSE -5\nMARKER 2\nNOTE_GROUPS 1\n0\n"), "");
+    EXPECT_TRUE(meta.loop);
+    EXPECT_EQ(meta.transpose, -5);
+    meta.save(song);
+    EXPECT_EQ(readFile(metaPath), defaultHead + "MARKER 2\nLOOP 1\nTRANSPOSE -5\nNOTE_GROUPS 1\n0\n");
+    meta.loop = false;
+    meta.transpose = 0;
+    meta.save(song);
+    EXPECT_EQ(readFile(metaPath), defaultHead + "MARKER 2\nNOTE_GROUPS 1\n0\n");
+
+    EXPECT_EQ(loadMeta("TRANSPOSE 25\nTRANSPOSE 24\nLOOP 0\nTRANSPOSE\n"),
+              "ERROR: TRANSPOSE meta tag not followed by -24 ... 24\n"
+              "ERROR: TRANSPOSE meta tag not followed by -24 ... 24\n");
+    EXPECT_EQ(meta.transpose, 24);
+    EXPECT_FALSE(meta.loop);
 }

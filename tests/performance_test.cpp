@@ -117,6 +117,65 @@ TEST_F(Tapping, VelocityAboveTheMidiRangeIsHeldToIt) {
     EXPECT_EQ(takeSent(), (MessageList{noteOn(0, 60, 84), noteOn(0, 64, 127), noteOn(0, 67, 42)}));
 }
 
+// Five single notes a second apart, 60 to 64, each its own group: note 60 + k is events 2k, 2k + 1.
+// Markers at events 2 and 6 make the passage of notes 61 and 62.
+class LoopBetweenMarkers : public EngineTest {
+protected:
+    LoopBetweenMarkers() {
+        SongBuilder song;
+        for (uint8_t k = 0; k < 5; ++k) song.note(k, 0.5, static_cast<uint8_t>(60 + k), 100, 0, true);
+        load(song);
+        n.meta->setMarker(2);
+        n.meta->setMarker(6);
+        n.toggleLoop();
+    }
+    // Each tap's Note On pitches, with a W tap and release per group unless legato.
+    std::vector<int> tapped(int taps, bool legato = false) {
+        std::vector<int> pitches;
+        for (int i = 0; i < taps; ++i) {
+            n.tap(1, 0);
+            for (const MidiMessage& m : takeSent())
+                if ((m.status & 0xF0) == 0x90) pitches.push_back(m.data1);
+            if (!legato) n.release(1);
+            takeSent();
+        }
+        return pitches;
+    }
+};
+
+TEST_F(LoopBetweenMarkers, TapsGoRoundThePassageChosenByTheLastMove) {
+    n.goToMarker(0);
+    EXPECT_EQ(tapped(5), (std::vector<int>{61, 62, 61, 62, 61}));
+    EXPECT_EQ(resets(), 2) << "each way round starts with a silence";
+    n.nextNote();
+    EXPECT_EQ(tapped(2), (std::vector<int>{63, 64})) << "navigation left the passage: at the last marker";
+    n.goToMarker(0);
+    n.selectMain(5);
+    EXPECT_EQ(tapped(3), (std::vector<int>{61, 62, 63})) << "the loop is off";
+}
+
+TEST_F(LoopBetweenMarkers, TapAtThePassagesEndSilencesAndStartsItAgain) {
+    n.goToMarker(0);
+    tapped(2, true);
+    n.tap(2, 0);
+    EXPECT_EQ(resets(), 1);
+    EXPECT_EQ(takeSent(), (MessageList{noteOff(0, 62), noteOn(0, 61, 100)}));
+    EXPECT_EQ(n.soundingCount(), 1);
+    EXPECT_EQ(n.position, 3);
+    EXPECT_EQ(n.heldCount, 2);
+}
+
+TEST_F(LoopBetweenMarkers, BeforeTheFirstMarkerTapsPlayOnThroughTheSong) {
+    n.goToStart();
+    EXPECT_EQ(tapped(5), (std::vector<int>{60, 61, 62, 63, 64}));
+}
+
+TEST_F(LoopBetweenMarkers, APassageEndingAtTheSongsLastEventGoesRoundToo) {
+    n.meta->setMarker(9);
+    n.goToMarker(1);
+    EXPECT_EQ(tapped(4), (std::vector<int>{63, 64, 63, 64}));
+}
+
 class SongStart : public EngineTest {};
 
 TEST_F(SongStart, ControllersBeforeTheFirstGroupGoOutAheadOfIt) {

@@ -37,6 +37,7 @@ TEST(Title, IsDeferredUntilTheWindowExists) {
     EXPECT_EQ(n.songPath, "/songs/a.mid");
     EXPECT_TRUE(n.titlePending);
     EXPECT_EQ(titleText("/songs/a.mid"), "Nolari /songs/a.mid         [F1 Help]");
+    EXPECT_EQ(titleText("/songs/a.mid", true), "Nolari /songs/a.mid [loop]         [F1 Help]");
 }
 
 TEST(MainObject, StartsWithNothingLoadedAndItsPitchColours) {
@@ -75,7 +76,8 @@ TEST(CommandLine, TakesOneSongRelativeToTheCallersFolderOrAnOption) {
     EXPECT_EQ(parse({}).action, CommandLine::Action::Run);
     EXPECT_EQ(parse({}).song, "");
     EXPECT_EQ(parse({"bach/fugue.mid"}).song, "/home/ann/music/bach/fugue.mid");
-    EXPECT_EQ(parse({"../ode.mid"}).song, "/home/ann/ode.mid");
+    EXPECT_EQ(parse({"./bach//fugue.mid"}).song, "/home/ann/music/bach/fugue.mid");
+    EXPECT_EQ(parse({"../ode.mid"}).song, "/home/ann/music/../ode.mid") << "a symbolic link may lead elsewhere";
     EXPECT_EQ(parse({"/tmp/a b.mid"}).song, "/tmp/a b.mid");
     EXPECT_EQ(parse({"--help"}).action, CommandLine::Action::ShowHelp);
     EXPECT_EQ(parse({"song.mid", "--version"}).action, CommandLine::Action::ShowVersion);

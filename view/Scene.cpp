@@ -181,7 +181,9 @@ std::vector<MarkerBox> markerBoxes(const ViewFrame& frame, double t0, double t1)
         const Event* e = frame.song->event(meta.markers[i]);
         if (!e) continue;
         const double x0 = markerSpanX(e->time, t0, t1) - width / 2;
-        boxes.push_back({x0, x0 + width, markerLabels[i]});
+        const Passage& passage = frame.passage;
+        const bool endsPassage = passage.exists && (meta.markers[i] == passage.start || meta.markers[i] == passage.end);
+        boxes.push_back({x0, x0 + width, markerLabels[i], endsPassage});
     }
     return boxes;
 }

@@ -119,64 +119,62 @@ class Loudness:
             timeout, what)
 
 
-# --- The right-button pop-up menus ------------------------------------------------------------------
+# --- The right-button pop-up menu ----------------------------------------------------------------
 
-# The main menu's entries in order, separators included; indices into it name the entries.
-MAIN_MENU = ["midiIn", "midiOut", "---", "Open ...", "---", "Channel 16", "Pedal Events", "Channel"]
-MENU_BORDER = 2
-MENU_ENTRY = 25
-
-
-class Menu:
-    def __init__(self, window, x, y, width, height):
-        self.window, self.x, self.y, self.width, self.height = window, x, y, width, height
-
-    def entries(self):
-        return (self.height - 2 * MENU_BORDER) // MENU_ENTRY
-
-    def entry_point(self, k):
-        """Where entry k is, inside the menu: the pointer there hovers or chooses it."""
-        return self.x + 20, self.y + MENU_BORDER + MENU_ENTRY * k + MENU_ENTRY // 2
+# The main menu's entries in order, separators included; an entry is found by the start of its label.
+MAIN_MENU = ["midiIn", "midiOut", "---", "Open ...", "---", "Channel 16", "Pedal Events", "Channel",
+             "Loop between markers", "Transpose"]
+SUBMENUS = {"Transpose": ["Up a semitone", "Down a semitone", "Up an octave", "Down an octave", "None"]}
+MENU_AT = (60, 60)  # where the menu is opened, in window pixels
 
 
-def menus_shown(s):
-    """The freeglut menus on the screen."""
-    tree = subprocess.run(["xwininfo", "-root", "-tree"], env=s.env, capture_output=True, text=True,
-                          timeout=10).stdout
-    shown = []
-    for line in tree.splitlines():
-        if '"freeglut menu"' not in line:
-            continue
-        window = line.split()[0]
-        info = subprocess.run(["xwininfo", "-id", window], env=s.env, capture_output=True, text=True,
-                              timeout=10).stdout
-        if "IsViewable" not in info:
-            continue
-        values = {}
-        for field in info.splitlines():
-            name, _, value = field.strip().partition(":")
-            values[name] = value.strip()
-        shown.append(Menu(window, int(values["Absolute upper-left X"]), int(values["Absolute upper-left Y"]),
-                          int(values["Width"]), int(values["Height"])))
-    return shown
+def entry_centre(top, k):
+    """freeglut draws entries 25 pixels high inside a 2-pixel border."""
+    return top + 2 + 25 * k + 12
 
 
-def open_submenu(s, entry):
-    """Opens the main menu with a right click in the window and the submenu of the named entry;
-    returns the submenu."""
+def menu_entries(menu):
+    """How many entries a menu (x, y, width, height) holds."""
+    return (menu[3] - 4) // 25
+
+
+def visible_menus(s):
+    """Absolute (x, y, width, height) of each menu on the screen."""
+    ids = s.xdotool("search", "--onlyvisible", "--name", "^freeglut menu$").split()
+    menus = []
+    for window in ids:
+        out = s.xdotool("getwindowgeometry", "--shell", window)
+        values = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+        menus.append((int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])))
+    return menus
+
+
+def open_menu(s, entry, submenu=False):
+    """Opens the menu with the pointer on an entry; returns the entry's submenu, entered once so that
+    it draws its entries, when asked for."""
     x, y, _, _ = s.geometry()
-    s.xdotool("mousemove", x + 40, y + 40)
+    left, top = x + MENU_AT[0], y + MENU_AT[1]
+    s._focus()
+    s.xdotool("mousemove", left, top)
     s.xdotool("click", 3)
-    main = harness.wait_until(lambda: (menus_shown(s) or [None])[0], 5, "the main menu")
-    s.xdotool("mousemove", *main.entry_point(MAIN_MENU.index(entry)))
-    sub = harness.wait_until(lambda: [m for m in menus_shown(s) if m.window != main.window], 5,
-                             "the %s submenu" % entry)[0]
-    # A submenu draws its entries once the pointer has been inside it.
-    s.xdotool("mousemove", *sub.entry_point(0))
+    main = harness.wait_until(lambda: visible_menus(s), 10, "the pop-up menu")[0]
+    s.xdotool("mousemove", left + 30, entry_centre(top, MAIN_MENU.index(entry)))
+    if not submenu:
+        return None
+    sub = harness.wait_until(lambda: [m for m in visible_menus(s) if m != main], 10, "the %s submenu" % entry)[0]
+    s.xdotool("mousemove", sub[0] + 30, sub[1] + 14)
     return sub
 
 
-def choose(s, menu, k):
-    s.xdotool("mousemove", *menu.entry_point(k))
+def click_entry(s, menu=None, k=0):
+    """Clicks entry k of an open menu, or the entry the pointer is on."""
+    if menu is not None:
+        s.xdotool("mousemove", menu[0] + 30, entry_centre(menu[1], k))
     s.xdotool("click", 1)
-    harness.wait_until(lambda: not menus_shown(s), 5, "the menus to close")
+    harness.wait_until(lambda: not visible_menus(s), 10, "the menu to close")
+
+
+def choose(s, entry, subentry=None):
+    """Chooses a main-menu entry, or an entry of one of its submenus, with the pointer."""
+    sub = open_menu(s, entry, subentry is not None)
+    click_entry(s, sub, SUBMENUS[entry].index(subentry) if sub else 0)

@@ -10,7 +10,7 @@ import os
 import harness
 from harness import check
 from harness import synth_name
-from playing import AUDIBLE, SILENCE, SYNTH_PORTS, Loudness, choose, open_submenu
+from playing import AUDIBLE, SILENCE, SYNTH_PORTS, Loudness, click_entry, menu_entries, open_menu
 import playing
 
 CAPTURE_OUT = "nolaricap:in"
@@ -39,11 +39,11 @@ def synthesizer_chosen_from_the_menu_plays_and_a_new_output_gets_the_programs():
         cap, _ = playing.start(s, "song.mid", song())
         harness.wait_until(lambda: "Nolari In:in" in s.jack_ports(), 10, "Nolari's own input port")
 
-        menu = open_submenu(s, "midiOut")
-        check(menu.entries() == len(midi_outputs_offered(s)),
+        menu = open_menu(s, "midiOut", submenu=True)
+        check(menu_entries(menu) == len(midi_outputs_offered(s)),
               "the midiOut submenu has %d entries, expected %r (Nolari's own ports must not be offered)"
-              % (menu.entries(), midi_outputs_offered(s)))
-        choose(s, menu, menu.entries() - 1)
+              % (menu_entries(menu), midi_outputs_offered(s)))
+        click_entry(s, menu, menu_entries(menu) - 1)
         s.wait_file("Nolari.cfg", lambda text: "MIDIOUT %s\n" % synth_name() in text, timeout=10)
         check("Cfg::setMidiOutDevice(%s)\n" % synth_name() in s.log(), "the synthesizer's choice was not logged")
 
@@ -59,8 +59,7 @@ def synthesizer_chosen_from_the_menu_plays_and_a_new_output_gets_the_programs():
 
         s.key("w")  # past the change to strings
         heard = len(cap.events())
-        menu = open_submenu(s, "midiOut")
-        choose(s, menu, 0)
+        click_entry(s, open_menu(s, "midiOut", submenu=True), 0)
         expected = [bytes([0xC0 + channel, 48 if channel == 0 else 0]) for channel in range(16)]
         cap.wait_events(lambda events: programs(events[heard:]) == expected, 10,
                         "the programs in effect on the output chosen mid-song")
@@ -77,9 +76,9 @@ def without_inputs_the_midi_in_submenu_says_so():
         s.start()
         s.wait_log("before glutMainLoop()")
         s.wait_window()
-        menu = open_submenu(s, "midiIn")
-        check(menu.entries() == 1, "the midiIn submenu without inputs has %d entries" % menu.entries())
-        choose(s, menu, 0)
+        menu = open_menu(s, "midiIn", submenu=True)
+        check(menu_entries(menu) == 1, "the midiIn submenu without inputs has %d entries" % menu_entries(menu))
+        click_entry(s, menu, 0)
         check("MIDIIN" not in s.read("Nolari.cfg"), "the entry saying there is no input chose one")
         s.key("Escape")
         check(s.wait_exit() == 0, "Esc did not end the program with status 0")

@@ -13,7 +13,7 @@ import tempfile
 import harness
 from harness import check
 
-APT = ["apt-get", "-y", "-q", "-o", "DPkg::Lock::Timeout=300"]
+APT = ([] if os.geteuid() == 0 else ["sudo", "-n"]) + ["apt-get", "-y", "-q", "-o", "DPkg::Lock::Timeout=300"]
 APT_ENV = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
 
 
