@@ -232,12 +232,15 @@ protected:
         return false;
     }
 
+    // A tap here finds the song over (unless the loop takes it back).
+    bool atTheEnd() const { return n.currentEvent()->isLast && !n.meta->loop; }
+
     // One random operation; true when nothing may sound after it.
     bool operate() {
         const int kind = static_cast<int>(random() % 100);
         const bool markers = n.meta->numMarkers() > 0;
         if (kind < 14) {
-            const bool atEnd = n.currentEvent()->isLast;
+            const bool atEnd = atTheEnd();
             key("wer"[random() % 3]);
             return atEnd;
         }
@@ -246,12 +249,12 @@ protected:
             return false;
         }
         if (kind < 34) {
-            const bool atEnd = n.currentEvent()->isLast;
+            const bool atEnd = atTheEnd();
             key('q');
             return atEnd;
         }
         if (kind < 44) {
-            const bool atEnd = n.currentEvent()->isLast;
+            const bool atEnd = atTheEnd();
             n.midiIn(0x90, static_cast<uint8_t>(36 + random() % 6), static_cast<uint8_t>(1 + random() % 127));
             return atEnd;
         }
@@ -303,9 +306,9 @@ protected:
             return wasListening && !n.listening;
         }
         if (kind < 90) {
-            const int option = 2 + static_cast<int>(random() % 3);
+            const int option = 2 + static_cast<int>(random() % 4);  // 5: the loop between markers
             n.selectMain(option);
-            return option != 3;
+            return option == 2 || option == 4;
         }
         if (kind < 93) {
             n.selectMidiIn(static_cast<int>(random() % 2));
