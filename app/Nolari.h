@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "app/Followers.h"
 #include "app/LogQueue.h"
 #include "app/Scheduler.h"
 #include "midi/DeviceMenus.h"
@@ -59,7 +60,10 @@ public:
     // due: when the message is to sound on the program's clock, 0 for now.
     void trackNoteOn(uint8_t channel, uint8_t pitch, uint8_t velocity, double due = 0.0);
     void trackNoteOff(uint8_t channel, uint8_t pitch, double due = 0.0);
-    void playRange(Event* first, Event* end, uint8_t scaleFrom, uint8_t scaleTo, double due = 0.0);
+    // Sends the events of the parts whose role is upTo or before it: Play and Follow parts unless
+    // told otherwise, never Mute parts.
+    void playRange(Event* first, Event* end, uint8_t scaleFrom, uint8_t scaleTo, double due = 0.0,
+                   Role upTo = Role::Follow);
     // Plays one song event handed to the scheduler, at its due time.
     void playScheduled(uint32_t event, double due);
     void allNotesOff();
@@ -120,6 +124,8 @@ public:
     void selectMidiOut(int n);
     void changeMidiOut(int n);
     void selectMain(int item);
+    // Moves the part's role on (Play, Follow, Mute) and groups the played parts' notes afresh.
+    void selectPart(int part);
     void makeMenus();
     // The devices the menus show, by the names they show.
     DeviceMenus deviceMenus;
@@ -191,6 +197,10 @@ public:
     Scheduler scheduler{clockSeconds, [](void* self, uint32_t event, double due) {
                             static_cast<Nolari*>(self)->playScheduled(event, due);
                         }, this, engineLock};
+    // Plays the Follow parts in the performer's tempo, through the scheduler.
+    Followers followers{scheduler, [](void* self, uint32_t event, double due) {
+                            static_cast<Nolari*>(self)->playScheduled(event, due);
+                        }, this};
 };
 
 // Process-wide objects, constructed in this order in one translation unit (app/process.cpp):

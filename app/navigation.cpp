@@ -35,10 +35,11 @@ Event* Nolari::previousGroupStart() const {
     return groupStartBefore(*song, static_cast<uint32_t>(current - song->events));
 }
 
+// The group edits work on the notes the performer plays.
 Event* Nolari::nextNoteOn() const {
     Event* e = currentEvent();
     for (; e && !e->isLast; ++e)
-        if (e->isNoteOn()) return e;
+        if (e->isNoteOn() && meta->parts.plays(*e)) return e;
     return nullptr;
 }
 

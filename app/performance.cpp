@@ -45,7 +45,7 @@ Event* Nolari::lastNoteOnOfGroup(Event* e) const {
     for (Event* p = e; p && !p->isLast;) {
         ++p;
         if (p->start) break;
-        if (p->isNoteOn()) result = p;
+        if (p->isNoteOn() && meta->parts.plays(*p)) result = p;
     }
     return result;
 }
@@ -53,7 +53,7 @@ Event* Nolari::lastNoteOnOfGroup(Event* e) const {
 int Nolari::groupMaxVelocity(Event* first, Event* end) const {
     int max = 0;
     for (Event* e = first; e != end; ++e)
-        if (e->isNoteOn()) max = std::max<int>(max, e->vel);
+        if (e->isNoteOn() && meta->parts.plays(*e)) max = std::max<int>(max, e->vel);
     return max;
 }
 
@@ -77,14 +77,18 @@ void Nolari::tap(int index, int velocity) {
         return;
     }
 
-    if (p->start) {
+    Event* group = p->start ? p : nullptr;
+    if (group) {
         p = lastNoteOnOfGroup(p);
         if (!p->isLast) ++p;
     }
 
     const int max = groupMaxVelocity(q, p);
     const int to = velocity != 0 ? std::clamp(velocity, 1, maxVelocity) : max;
-    playRange(q, p, static_cast<uint8_t>(max), static_cast<uint8_t>(to));
+    if (!meta->parts.allPlay())
+        followers.tap(*song, meta->parts, static_cast<uint32_t>(q - song->events), group, nextGroupStart(group),
+                      clockSeconds());
+    playRange(q, p, static_cast<uint8_t>(max), static_cast<uint8_t>(to), 0.0, Role::Play);
     if (p->isLast && !p->isNoteOff()) allNotesOff();
     moveTo(p);
 }
@@ -106,7 +110,7 @@ void Nolari::release(int index) {
 
     Event* p = q;
     while (!p->start && !p->isLast) ++p;
-    playRange(q, p->isLast ? p + 1 : p, maxVelocity, maxVelocity);
+    playRange(q, p->isLast ? p + 1 : p, maxVelocity, maxVelocity, 0.0, Role::Play);
     moveTo(p);
 }
 

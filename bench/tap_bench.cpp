@@ -1,5 +1,5 @@
-// The cost of one tap and its release of a ten-note chord, sent through the recording back end,
-// with the practice options off (argument 0) and on (1).
+// The cost of one tap and its release of a ten-note chord, alone and with a followed bass part,
+// sent through the recording back end, with the practice options off (argument 0) and on (1).
 // Global operator new is counted so that the run shows the tap path allocates nothing; the log
 // staying empty shows it writes no file.
 
@@ -37,16 +37,27 @@ namespace {
 
 constexpr int chordCount = 1000;
 
-void BM_TapAndReleaseOfATenNoteChord(benchmark::State& state) {
+// A ten-note chord every half second; with a bass, four bass notes (instrument 1) per chord.
+SongBuilder chords(bool withBass) {
+    SongBuilder song;
+    for (int k = 0; k < chordCount; ++k) {
+        for (int i = 0; i < 10; ++i)
+            song.note(0.5 * k, 0.25, static_cast<uint8_t>(48 + 3 * i), static_cast<uint8_t>(40 + 8 * i), 0, i == 0);
+        if (!withBass) continue;
+        for (int b = 0; b < 4; ++b) song.note(0.5 * k + 0.125 * b, 0.1, static_cast<uint8_t>(36 + b), 90, 1, false, 1);
+    }
+    return song;
+}
+
+// Taps and releases through the song again and again, counting allocations and log bytes.
+void tapThrough(benchmark::State& state, const SongBuilder& song, bool followBass) {
     TestDir dir;
     recording::reset();
     recording::state().keep = false;
     Nolari n;
-    SongBuilder song;
-    for (int k = 0; k < chordCount; ++k)
-        for (int i = 0; i < 10; ++i)
-            song.note(0.5 * k, 0.25, static_cast<uint8_t>(48 + 3 * i), static_cast<uint8_t>(40 + 8 * i), 0, i == 0);
     song.build(*n.song);
+    n.meta->parts.attach(*n.song);
+    if (followBass) n.meta->parts.setRole(1u, Role::Follow);
     n.songLoaded = true;
     const int32_t last = static_cast<int32_t>(n.song->numEvents - 1);
     // With the practice options on, the taps go round the whole song between two markers, transposed.
@@ -74,6 +85,13 @@ void BM_TapAndReleaseOfATenNoteChord(benchmark::State& state) {
     if (logBytes != 0) state.SkipWithError("the tap path wrote to the log");
     recording::reset();
 }
+
+void BM_TapAndReleaseOfATenNoteChord(benchmark::State& state) { tapThrough(state, chords(false), false); }
 BENCHMARK(BM_TapAndReleaseOfATenNoteChord)->Arg(0)->Arg(1);
+
+// The bass is Nolari's: handed to the scheduler at each tap and, the scheduler never running
+// here, sent at once by the next tap.
+void BM_TapAndReleaseWithAFollowedBass(benchmark::State& state) { tapThrough(state, chords(true), true); }
+BENCHMARK(BM_TapAndReleaseWithAFollowedBass)->Arg(0);
 
 }  // namespace

@@ -12,7 +12,7 @@ class Nolari;
 struct MenuEntry {
     std::string label;
     int value;             // what the menu's callback receives; for a submenu entry, which submenu
-    bool submenu = false;  // value 0 is the midiIn submenu, 1 the midiOut submenu, 3 Transpose
+    bool submenu = false;  // value 0 is the midiIn submenu, 1 midiOut, 2 Listen speed, 3 Transpose, 4 Parts
 };
 
 struct MenuContents {
@@ -20,10 +20,14 @@ struct MenuContents {
     std::vector<MenuEntry> midiOut;
     std::vector<MenuEntry> transpose;
     std::vector<MenuEntry> main;
+    std::vector<MenuEntry> parts;
     DeviceLists devices;  // what the two device submenus offer
 };
 
 MenuContents menuContents(const Nolari& nolari);
+// One entry per part of the current song, by track and channel, each choosing its part:
+// "Track 2, Channel 1, Acoustic Grand Piano: Follow" (track and channel counted from 1).
+std::vector<MenuEntry> partEntries(const Nolari& nolari);
 
 // The Transpose submenu's title, "Transpose (+2)" or "Transpose (0)", and its entries, whose
 // values are steps in semitones (0 for none).

@@ -14,6 +14,7 @@
 #include "app/Log.h"
 #include "app/Nolari.h"
 #include "config/Cfg.h"
+#include "midi/GeneralMidi.h"
 #include "midi/Menus.h"
 #include "midi/grwin.h"
 #include "song/Meta.h"
@@ -28,6 +29,11 @@ void midiInMenu(int value) { nolari.selectMidiIn(value); }
 void midiOutMenu(int value) { nolari.selectMidiOut(value); }
 void mainMenu(int value) { nolari.selectMain(value); }
 void transposeMenu(int value) { nolari.selectTranspose(value); }
+void partsMenu(int value) { nolari.selectPart(value); }
+
+constexpr int partsSubmenu = 4;
+
+const char* roleName(Role role) { return role == Role::Follow ? "Follow" : role == Role::Mute ? "Mute" : "Play"; }
 
 // Loopback cables and Nolari's own ports play into nothing or back into Nolari, so a first start
 // never chooses them.
@@ -81,8 +87,24 @@ MenuContents menuContents(const Nolari& nolari) {
         {meta.forceChannelOne ? "Channel: Force Channel One" : "Channel: ALL", 4},
         {meta.loop ? "Loop between markers: On" : "Loop between markers: Off", 5},
         {transposeTitle(meta.transpose), 3, true},
+        {"Parts", partsSubmenu, true},
     };
+    menus.parts = partEntries(nolari);
     return menus;
+}
+
+std::vector<MenuEntry> partEntries(const Nolari& nolari) {
+    std::vector<MenuEntry> entries;
+    if (!nolari.songLoaded) return entries;
+    const Parts& parts = nolari.meta->parts;
+    for (uint32_t part : parts.byTrack()) {
+        const Instrument& in = nolari.song->instruments[part];
+        const std::string label = "Track " + std::to_string(in.track + 1) + ", Channel " + std::to_string(in.channel + 1) +
+                                  ", " + generalMidiProgramName(parts.firstProgram(part), in.channel) + ": " +
+                                  roleName(parts.role(part));
+        entries.push_back({label, static_cast<int>(part)});
+    }
+    return entries;
 }
 
 void Nolari::findDefaultMidiDevices() {
@@ -226,16 +248,31 @@ void Nolari::selectMain(int item) {
     menusDirty = true;
 }
 
+// Regrouping changes what a tap plays next, so whatever sounds or waits is stopped first.
+void Nolari::selectPart(int part) {
+    {
+        std::lock_guard<std::recursive_mutex> guard(engineLock);
+        if (!songLoaded || part < 0 || static_cast<uint32_t>(part) >= meta->parts.count()) return;
+        allNotesOff();
+        meta->parts.cycle(static_cast<uint32_t>(part));
+        meta->findDefaultGroups(*song);
+    }
+    overviewImage.forget();
+    menusDirty = true;
+    requestRedisplay();
+}
+
 // Menus replaced by a rebuild are left alone rather than destroyed: one of them may still be on
 // the screen when the timer rebuilds.
 void Nolari::makeMenus() {
     menusDirty = false;
     const MenuContents menus = menuContents(*this);
     deviceMenus.shown(menus.devices);
-    int submenus[5] = {};
+    int submenus[partsSubmenu + 1] = {};
     submenus[0] = addEntries(midiInMenu, menus.midiIn);
     submenus[1] = addEntries(midiOutMenu, menus.midiOut);
     submenus[3] = addEntries(transposeMenu, menus.transpose);
+    submenus[partsSubmenu] = addEntries(partsMenu, menus.parts);
     glutCreateMenu(mainMenu);
     for (const MenuEntry& entry : menus.main) {
         if (entry.submenu) glutAddSubMenu(entry.label.c_str(), submenus[entry.value]);

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "song/Parts.h"
+
 class Song;
 
 class Meta {
@@ -16,6 +18,7 @@ public:
     void reset();
     void createDefault(Song& song);
 
+    // Both look at the note-ons of the parts the performer plays only.
     int histogramCutoff(Song& song);
     void findDefaultGroups(Song& song);
 
@@ -42,6 +45,8 @@ public:
     int transpose = 0;
     uint32_t numMarkers_ = 0;
     uint32_t markers[12] = {};
+    // Who plays each part of the song (tag PART, one line per part that is not Play).
+    Parts parts;
 
     // Switched off: when on, the default grouping logs its cutoff and the markers their changes.
     bool trace = false;

@@ -15,6 +15,7 @@
 
 #include "app/Log.h"
 #include "song/MidiEvent.h"
+#include "song/Parts.h"
 
 Color hueColor(double i, double m) {
     const double d = 3.0 * i / m;
@@ -490,7 +491,7 @@ void Song::clearGroups() {
     numGroups = 0;
 }
 
-bool Song::startGroupAt(uint32_t ticks) {
+bool Song::startGroupAt(uint32_t ticks, const Parts* parts) {
     if (ticks < groupCursorTicks) {
         groupCursorTicks = 0;
         groupCursorIndex = 0;
@@ -498,7 +499,7 @@ bool Song::startGroupAt(uint32_t ticks) {
     while (groupCursorIndex < numEvents) {
         Event& e = events[groupCursorIndex++];
         groupCursorTicks = e.ticks;
-        if (e.ticks == ticks && e.isNoteOn()) {
+        if (e.ticks == ticks && e.isNoteOn() && (!parts || parts->plays(e))) {
             e.start = 1;
             ++numGroups;
             if (numGroups > 4000) logMessage("numGroups: %d\n", static_cast<int>(numGroups));

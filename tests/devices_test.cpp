@@ -238,7 +238,7 @@ TEST_F(Devices, MenuOptionsShowTheStateAndEachChoiceFlipsIt) {
     const std::string dashes(33, '-');
     const std::vector<std::string> before = {"midiIn", "midiOut", dashes, "Open ...", dashes,
                                              "Channel 16: Play", "Pedal Events: User", "Channel: ALL",
-                                             "Loop between markers: Off", "Transpose (0)"};
+                                             "Loop between markers: Off", "Transpose (0)", "Parts"};
     EXPECT_EQ(labels(menuContents(*app).main), before);
     std::vector<int> values;
     for (const MenuEntry& entry : menuContents(*app).main)

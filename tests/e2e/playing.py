@@ -1,5 +1,6 @@
 """Shared by the performing tests: Nolari started on a song with its MIDI input and output on the
-capture client's JACK ports, and the note messages the capture client received."""
+capture client's JACK ports, the note messages the capture client received, and the pop-up menu
+driven with the pointer."""
 
 import os
 import subprocess
@@ -123,7 +124,7 @@ class Loudness:
 
 # The main menu's entries in order, separators included; an entry is found by the start of its label.
 MAIN_MENU = ["midiIn", "midiOut", "---", "Open ...", "---", "Channel 16", "Pedal Events", "Channel",
-             "Loop between markers", "Transpose"]
+             "Loop between markers", "Transpose", "Parts"]
 SUBMENUS = {"Transpose": ["Up a semitone", "Down a semitone", "Up an octave", "Down an octave", "None"]}
 MENU_AT = (60, 60)  # where the menu is opened, in window pixels
 
@@ -175,6 +176,10 @@ def click_entry(s, menu=None, k=0):
 
 
 def choose(s, entry, subentry=None):
-    """Chooses a main-menu entry, or an entry of one of its submenus, with the pointer."""
+    """Chooses a main-menu entry, or an entry of one of its submenus (by label, or by number where
+    the submenu's entries depend on the song), with the pointer."""
     sub = open_menu(s, entry, subentry is not None)
-    click_entry(s, sub, SUBMENUS[entry].index(subentry) if sub else 0)
+    if sub is None:
+        click_entry(s)
+    else:
+        click_entry(s, sub, subentry if isinstance(subentry, int) else SUBMENUS[entry].index(subentry))
