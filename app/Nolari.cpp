@@ -12,6 +12,7 @@
 #include "app/Log.h"
 #include "config/Cfg.h"
 #include "midi/FileChooser.h"
+#include "midi/grwin.h"
 #include "song/Meta.h"
 #include "view/Layout.h"
 
@@ -141,6 +142,8 @@ void Nolari::run(const std::string& songArgument) {
 void Nolari::idle() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
 
 void Nolari::timer(int) {
+    threadLog.flush();
+    if (deviceMenus.portsChanged(clockSeconds())) menusDirty = true;
     if (menusDirty) makeMenus();
     if (redisplayWanted.exchange(false)) requestRedisplay();
     if (songLoaded) {
@@ -184,16 +187,19 @@ void Nolari::loadCurrentSong() {
         glClear(GL_COLOR_BUFFER_BIT);
         glutSwapBuffers();
     }
+    bool hadSong = false;
     {
         // Taps arriving from MIDI input while the song is replaced find no song and do nothing,
-        // instead of waiting for the load.
+        // instead of waiting for the save and the load, which run outside the lock. Listening and
+        // held keys belong to the old song.
         std::lock_guard<std::recursive_mutex> guard(engineLock);
-        if (songLoaded) {
-            allNotesOff();
-            meta->save(*song);
-        }
+        if (listening) stopListening();
+        allNotesOff();
+        forgetHeldKeys();
+        hadSong = songLoaded;
         songLoaded = false;
     }
+    if (hadSong) meta->save(*song);
     const bool loaded = song->load(cfg_->currentSong);
     overviewImage.forget();
     if (windowReady) glutSetCursor(GLUT_CURSOR_LEFT_ARROW);
@@ -236,8 +242,17 @@ void Nolari::file() {
     loadCurrentSong();
 }
 
+// The input is closed first, so that no tap slips in after the silence or runs while the files are
+// written.
 void Nolari::quit() {
-    allNotesOff();
+    SetMidiIn(midiInDevice, false);
+    midiInDevice = -1;
+    {
+        std::lock_guard<std::recursive_mutex> guard(engineLock);
+        listening = false;
+        allNotesOff();
+    }
+    threadLog.flush();
     // Its thread would otherwise go on sending while the port layer is torn down at exit.
     scheduler.stop();
     cfg_->save(true);

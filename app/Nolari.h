@@ -9,7 +9,9 @@
 #include <thread>
 
 #include "app/Followers.h"
+#include "app/LogQueue.h"
 #include "app/Scheduler.h"
+#include "midi/DeviceMenus.h"
 #include "midi/Output.h"
 #include "song/Loop.h"
 #include "song/Song.h"
@@ -72,6 +74,8 @@ public:
     void tap(int index, int velocity);
     void release(int index);
     void midiIn(uint8_t status, uint8_t data1, uint8_t data2);
+    // After a jump or a switch: no key holds a group any more, and their releases send nothing.
+    void forgetHeldKeys();
     Event* lastNoteOnOfGroup(Event* e) const;
     int groupMaxVelocity(Event* first, Event* end) const;
     void startListening();
@@ -132,6 +136,8 @@ public:
     // Chosen from the "Listen speed" submenu: percent of the song's tempo, kept with the song.
     void selectListenSpeed(int percent);
     void makeMenus();
+    // The devices the menus show, by the names they show.
+    DeviceMenus deviceMenus;
 
     // --- Display ---
     void display();
@@ -188,6 +194,11 @@ public:
     // is noted here and requested by the next timer tick.
     std::thread::id guiThread = std::this_thread::get_id();
     std::atomic<bool> redisplayWanted{false};
+
+    // A log line from an engine path: written at once on the GUI thread, queued from the MIDI-input
+    // and scheduler threads (which must not open files) until the next timer tick.
+    void engineLog(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    LogQueue threadLog;
 
     // Everything sent goes through here.
     Output output;

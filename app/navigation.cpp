@@ -133,12 +133,16 @@ void Nolari::previousMarker() {
 }
 
 // A marker read from an older metadata file may lie beyond the song; it leads to the last event.
+// A jump ends what sounds and what is held, as the other jumps do: a release after it would
+// otherwise play on from the marker.
 void Nolari::goToMarker(int n) {
     std::lock_guard guard(engineLock);
     if (!hasSong() || n < 0 || static_cast<uint32_t>(n) >= meta->numMarkers()) return;
     const uint32_t index = std::min(meta->marker(static_cast<uint32_t>(n)), song->numEvents - 1);
     moveTo(&song->events[index]);
     positionMovedByUser();
+    allNotesOff();
+    forgetHeldKeys();
 }
 
 void Nolari::zoom(double factor) {

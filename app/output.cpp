@@ -2,6 +2,9 @@
 // options, and every note started is remembered so that all of them can be ended at any moment.
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdarg>
+#include <thread>
 
 #include "app/Log.h"
 #include "app/Nolari.h"
@@ -13,15 +16,28 @@ constexpr uint8_t channel16 = 15;
 
 }  // namespace
 
+void Nolari::engineLog(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    if (std::this_thread::get_id() != guiThread) {
+        threadLog.post(format, args);
+    } else {
+        char line[LogQueue::lineSize];
+        std::vsnprintf(line, sizeof line, format, args);
+        logMessage("%s", line);
+    }
+    va_end(args);
+}
+
 void Nolari::trackNoteOn(uint8_t channel, uint8_t pitch, uint8_t velocity, double due) {
-    if (sounding[channel][pitch]) logMessage("ERROR: trackNoteOn(%d, %d) already on\n", channel, pitch);
+    if (sounding[channel][pitch]) engineLog("ERROR: trackNoteOn(%d, %d) already on\n", channel, pitch);
     else sounding[channel][pitch] = 1;
     output.send({static_cast<uint8_t>(0x90 | channel), pitch, velocity}, due);
 }
 
 void Nolari::trackNoteOff(uint8_t channel, uint8_t pitch, double due) {
     if (sounding[channel][pitch]) sounding[channel][pitch] = 0;
-    else logMessage("ERROR: trackNoteOff(%d, %d) already off\n", channel, pitch);
+    else engineLog("ERROR: trackNoteOff(%d, %d) already off\n", channel, pitch);
     output.send({static_cast<uint8_t>(0x80 | channel), pitch, 0}, due);
 }
 
@@ -42,12 +58,12 @@ void Nolari::playRange(Event* first, Event* end, uint8_t scaleFrom, uint8_t scal
             if (!sendPedalEvents) continue;
             for (uint8_t i = 0; i < 16; ++i) {
                 if (song->channelUsed[i]) output.send({static_cast<uint8_t>(0xB0 + i), 64, e->vel}, due);
-                else logMessage("skipping channel event\n");
+                else engineLog("skipping channel event\n");
             }
         } else if (e->isChannelEvent()) {
             output.send({static_cast<uint8_t>(channel | e->stat), e->pitch, e->vel}, due);
         } else {
-            logMessage("skipping non-channel event\n");
+            engineLog("skipping non-channel event\n");
         }
     }
 }

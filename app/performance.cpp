@@ -74,7 +74,11 @@ void Nolari::tap(int index, int velocity) {
         q = &song->events[std::min(loop.passage().start, song->numEvents - 1)];
         p = groupAhead(q);
     }
-    if (q->isLast) return;
+    if (q->isLast) {
+        // Nothing else would ever end what the last group left sounding (after Q, say).
+        if (soundingCount() > 0) allNotesOff();
+        return;
+    }
 
     Event* group = p->start ? p : nullptr;
     if (group) {
@@ -97,11 +101,13 @@ void Nolari::release(int index) {
     Event* q = currentEvent();
     if (!q) return;
     if (index < 1 || index > 127) {
-        std::fill(std::begin(held), std::end(held), 0);
-        heldCount = 0;
+        forgetHeldKeys();
     } else if (held[index]) {
         held[index] = 0;
         --heldCount;
+    } else {
+        // Not held (forgotten at a jump or a device switch): its group was ended already.
+        return;
     }
     if (heldCount != 0 || q->start) return;
 
@@ -109,6 +115,12 @@ void Nolari::release(int index) {
     while (!p->start && !p->isLast) ++p;
     playRange(q, p->isLast ? p + 1 : p, maxVelocity, maxVelocity, 0.0, Role::Play);
     moveTo(p);
+}
+
+void Nolari::forgetHeldKeys() {
+    std::lock_guard guard(engineLock);
+    std::fill(std::begin(held), std::end(held), 0);
+    heldCount = 0;
 }
 
 void Nolari::midiIn(uint8_t status, uint8_t data1, uint8_t data2) {

@@ -6,6 +6,8 @@
 #include <vector>
 
 class Meta;
+#include "midi/DeviceMenus.h"
+
 class Nolari;
 
 struct MenuEntry {
@@ -21,6 +23,7 @@ struct MenuContents {
     std::vector<MenuEntry> main;
     std::vector<MenuEntry> parts;
     std::vector<MenuEntry> listenSpeed;
+    DeviceLists devices;  // what the two device submenus offer
 };
 
 MenuContents menuContents(const Nolari& nolari);

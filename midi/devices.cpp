@@ -2,9 +2,10 @@
 // configured devices by name, switching them from the menus with the Local Control handshake, and
 // the main menu's file and song options.
 //
-// Devices are switched on the GUI thread while taps from the MIDI input may be sending, so the
-// output is changed under engineLock. The input is never closed under that lock: closing waits for
-// the input thread, which may itself be waiting for the lock.
+// Devices are switched on the GUI thread while taps from the MIDI input may be sending. Ports are
+// never opened or closed, nor the configuration saved, under engineLock: closing an input waits
+// for the input thread, which may itself be waiting for the lock, and a tap must not wait for slow
+// work.
 
 #include <GL/freeglut.h>
 
@@ -21,6 +22,7 @@
 namespace {
 
 constexpr uint8_t localControl = 122;
+constexpr int noDevice = -1;
 const char* const separator = "---------------------------------";
 
 void midiInMenu(int value) { nolari.selectMidiIn(value); }
@@ -41,11 +43,21 @@ bool defaultCandidate(const std::string& name) {
            !IsOwnPort(name);
 }
 
-std::vector<MenuEntry> deviceEntries(int (*count)(), bool (*lookup)(int, std::string&), const std::string& current) {
+// An empty submenu makes freeglut open a window of no size, which X refuses, and the program
+// hangs: with no device the submenu says so in an entry that does nothing.
+std::vector<MenuEntry> deviceEntries(const std::vector<Device>& devices, const std::string& current,
+                                     const char* none) {
+    if (devices.empty()) return {{none, noDevice}};
     std::vector<MenuEntry> entries;
-    std::string name;
-    for (int i = 0; i < count() && lookup(i, name); ++i) entries.push_back({markCurrent(name, name == current), i});
+    for (const Device& device : devices) entries.push_back({markCurrent(device.name, device.name == current), device.index});
     return entries;
+}
+
+// The list may have moved since the menu showed the device at index n; if so it is found again by
+// its name. A device whose name could not be read keeps its index.
+bool stillListed(int n, const std::string& name, int (*count)(), bool (*lookup)(int, std::string&)) {
+    std::string now;
+    return name.empty() || (n >= 0 && n < count() && lookup(n, now) && now == name);
 }
 
 int addEntries(void (*callback)(int), const std::vector<MenuEntry>& entries) {
@@ -61,8 +73,9 @@ std::string markCurrent(const std::string& label, bool current) { return (curren
 MenuContents menuContents(const Nolari& nolari) {
     const Meta& meta = *nolari.meta;
     MenuContents menus;
-    menus.midiIn = deviceEntries(NumMidiIns, MidiInName, nolari.cfg_->midiInDeviceName);
-    menus.midiOut = deviceEntries(NumMidiOuts, MidiOutName, nolari.cfg_->midiOutDeviceName);
+    menus.devices = currentDevices();
+    menus.midiIn = deviceEntries(menus.devices.inputs, nolari.cfg_->midiInDeviceName, "(no MIDI input found)");
+    menus.midiOut = deviceEntries(menus.devices.outputs, nolari.cfg_->midiOutDeviceName, "(no MIDI output found)");
     menus.transpose = transposeEntries();
     menus.main = {
         {"midiIn", 0, true},
@@ -133,13 +146,29 @@ int Nolari::findMidiOutByName(const std::string& name) const {
     return -1;
 }
 
+namespace {
+
+// Ports are opened and closed outside the engine lock, so that a tap never waits for them; what
+// is sent meanwhile is dropped rather than left sounding on an output about to close.
+template <class Change>
+void withOutputParked(Nolari& nolari, Change change) {
+    {
+        std::lock_guard<std::recursive_mutex> guard(nolari.engineLock);
+        ParkMidiOut(true);
+    }
+    change();
+    std::lock_guard<std::recursive_mutex> guard(nolari.engineLock);
+    ParkMidiOut(false);
+}
+
+}  // namespace
+
 void Nolari::startMidi() {
-    // Looked up before the lock is taken: a first look at the JACK server may take a while.
+    const int input = findMidiInByName(cfg_->midiInDeviceName);
     const int output = findMidiOutByName(cfg_->midiOutDeviceName);
-    midiInDevice = findMidiInByName(cfg_->midiInDeviceName);
-    midiInDevice = SetMidiIn(midiInDevice, true);
+    midiInDevice = SetMidiIn(input, true);
+    withOutputParked(*this, [&] { midiOutDevice = SetMidiOut(output, true); });
     std::lock_guard<std::recursive_mutex> guard(engineLock);
-    midiOutDevice = SetMidiOut(output, true);
     sendLocalControl(false);
     sendProgramChanges();
 }
@@ -150,8 +179,7 @@ void Nolari::stopMidi() {
         sendLocalControl(true);
     }
     SetMidiIn(midiInDevice, false);
-    std::lock_guard<std::recursive_mutex> guard(engineLock);
-    SetMidiOut(midiOutDevice, false);
+    withOutputParked(*this, [&] { SetMidiOut(midiOutDevice, false); });
 }
 
 void Nolari::sendLocalControl(bool on) {
@@ -160,31 +188,47 @@ void Nolari::sendLocalControl(bool on) {
 }
 
 void Nolari::selectMidiIn(int n) {
-    SetMidiIn(midiInDevice, false);
+    if (n == noDevice) return;
     std::string name;
-    MidiInName(n, name);
+    if (!deviceMenus.inputName(n, name)) MidiInName(n, name);
+    const int device = stillListed(n, name, NumMidiIns, MidiInName) ? n : findMidiInByName(name);
+    SetMidiIn(midiInDevice, false);
+    {
+        // Keys held on the old input would never be released.
+        std::lock_guard<std::recursive_mutex> guard(engineLock);
+        allNotesOff();
+        forgetHeldKeys();
+    }
     cfg_->setMidiInDevice(name);
-    midiInDevice = n;
-    SetMidiIn(n, true);
+    midiInDevice = device;
+    SetMidiIn(device, true);
     menusDirty = true;
 }
 
 void Nolari::selectMidiOut(int n) {
+    if (n == noDevice) return;
     std::string name;
-    MidiOutName(n, name);
+    if (!deviceMenus.outputName(n, name)) MidiOutName(n, name);
     cfg_->setMidiOutDevice(name);
-    changeMidiOut(n);
+    changeMidiOut(stillListed(n, name, NumMidiOuts, MidiOutName) ? n : findMidiOutByName(name));
     menusDirty = true;
 }
 
 void Nolari::changeMidiOut(int n) {
+    {
+        std::lock_guard<std::recursive_mutex> guard(engineLock);
+        allNotesOff();
+        sendLocalControl(true);
+    }
+    withOutputParked(*this, [&] {
+        SetMidiOut(midiOutDevice, false);
+        midiOutDevice = n;
+        SetMidiOut(n, true);
+    });
     std::lock_guard<std::recursive_mutex> guard(engineLock);
-    allNotesOff();
-    sendLocalControl(true);
-    SetMidiOut(midiOutDevice, false);
-    midiOutDevice = n;
-    SetMidiOut(n, true);
     sendLocalControl(false);
+    // The new output has not heard the instruments the song chose so far.
+    sendProgramChanges();
 }
 
 void Nolari::selectMain(int item) {
@@ -198,6 +242,8 @@ void Nolari::selectMain(int item) {
         toggleLoop();
     } else {
         std::lock_guard<std::recursive_mutex> guard(engineLock);
+        // The channel options change where a Note Off goes: the notes sounding end first.
+        if (item != 3) allNotesOff();
         if (item == 2) meta->chan16Mute = !meta->chan16Mute;
         else if (item == 3) meta->sendPedalEvents = !meta->sendPedalEvents;
         else meta->forceChannelOne = !meta->forceChannelOne;
@@ -224,6 +270,7 @@ void Nolari::selectPart(int part) {
 void Nolari::makeMenus() {
     menusDirty = false;
     const MenuContents menus = menuContents(*this);
+    deviceMenus.shown(menus.devices);
     int submenus[partsSubmenu + 1] = {};
     submenus[0] = addEntries(midiInMenu, menus.midiIn);
     submenus[1] = addEntries(midiOutMenu, menus.midiOut);

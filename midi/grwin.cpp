@@ -3,6 +3,7 @@
 
 #include "midi/grwin.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "app/Log.h"
@@ -15,6 +16,14 @@ bool synthOpen = false;
 int synthIndex = 0;
 
 namespace {
+
+// The synthesizer is the current output: kept apart from activeMidiOut, since synthIndex moves
+// with the platform's list while the choice stays.
+std::atomic<bool> synthActive{false};
+// While the output changes, everything sent is dropped: a note started on the old output after
+// its silence would sound there forever, and the engine lock is not held while ports open and
+// close. Set and cleared under the engine lock, read by every sender.
+std::atomic<bool> outputParked{false};
 
 // Switch for the port layer's trace lines.
 constexpr bool trace = false;
@@ -38,12 +47,14 @@ const char* messageName(unsigned code, char (&unknown)[32]) {
     }
 }
 
-bool routedToSynth() { return synthOpen && activeMidiOut == synthIndex; }
-
 int switchOutput(int n, bool enable) {
+    synthActive = false;
     if (n == -1) return -1;
     if (!enable) return platform::closeOutput() == 0 ? n : -1;
-    if (synthOpen && n == synthIndex) return n;  // the synthesizer is always open
+    if (synthOpen && n == NumMidiOuts() - 1) {
+        synthActive = true;  // the synthesizer is always open
+        return n;
+    }
     return platform::openOutput(n) == 0 ? n : -1;
 }
 
@@ -55,8 +66,11 @@ int NumMidiIns() {
     return count;
 }
 
+// The synthesizer stays the last entry however the platform's list changes.
 int NumMidiOuts() {
-    const int count = platform::numOutputs() + (synthOpen ? 1 : 0);
+    const int platformCount = platform::numOutputs();
+    if (synthOpen) synthIndex = platformCount;
+    const int count = platformCount + (synthOpen ? 1 : 0);
     if (trace) logMessage("NumMidiOuts() = %d\n", count);
     return count;
 }
@@ -124,8 +138,9 @@ int sendMIDIEvent(void*, uint8_t status, uint8_t data1, uint8_t data2, double du
         logMessage("ERROR:sendMIDIEvent bStatus(0x%02x) is not a status byte\n", status);
         return 0;
     }
+    if (outputParked) return 0;
     // The synthesizer plays what it is given at once, which is when a timed message falls due.
-    if (routedToSynth()) {
+    if (synthActive) {
         synth.send(status & 0x0F, status & 0xF0, data1, data2);
         return 0;
     }
@@ -135,7 +150,8 @@ int sendMIDIEvent(void*, uint8_t status, uint8_t data1, uint8_t data2, double du
 // The synthesizer hears the same silence as a port: a sustain held through from the MIDI input
 // would otherwise keep its notes ringing.
 int MidiOutReset() {
-    if (!routedToSynth()) return platform::reset();
+    if (outputParked) return 0;
+    if (!synthActive) return platform::reset();
     constexpr uint8_t controlChange = 0xB0, sustainPedal = 64, allNotesOff = 123;
     for (uint8_t channel = 0; channel < 16; ++channel) {
         synth.send(channel, controlChange, sustainPedal, 0);
@@ -143,6 +159,8 @@ int MidiOutReset() {
     }
     return 0;
 }
+
+void ParkMidiOut(bool parked) { outputParked = parked; }
 
 void MidiInProc(void* handle, unsigned code, uintptr_t instance, uintptr_t param1, uintptr_t param2) {
     if (code == MIM_OPEN || code == MIM_CLOSE) return;
@@ -152,7 +170,7 @@ void MidiInProc(void* handle, unsigned code, uintptr_t instance, uintptr_t param
     }
     char unknown[32];
     // One call, so that a line from the other thread cannot land inside this one.
-    logMessage("grwin, MidiInProc(hMidiIn:%p dwInstance:%d dwParam1:%d dwParam2:%d) message: %s\n", handle,
-               static_cast<int>(instance), static_cast<int>(param1), static_cast<int>(param2),
-               messageName(code, unknown));
+    nolari.engineLog("grwin, MidiInProc(hMidiIn:%p dwInstance:%d dwParam1:%d dwParam2:%d) message: %s\n", handle,
+                     static_cast<int>(instance), static_cast<int>(param1), static_cast<int>(param2),
+                     messageName(code, unknown));
 }

@@ -8,7 +8,7 @@
 
 extern int activeMidiOut;  // the output index sendMIDIEvent sends to
 extern bool synthOpen;     // the software synthesizer opened at start-up
-extern int synthIndex;     // its output index when open
+extern int synthIndex;     // its output index when open: the last one, refreshed by NumMidiOuts
 
 int NumMidiIns();
 int NumMidiOuts();
@@ -20,6 +20,8 @@ int SetMidiOut(int n, bool enable);
 int MidiOut(int port, uint8_t status, uint8_t data1, uint8_t data2, double due = 0.0);
 int sendMIDIEvent(void* handle, uint8_t status, uint8_t data1, uint8_t data2, double due = 0.0);
 int MidiOutReset();
+// While parked, MidiOut and MidiOutReset send nothing: the output is being changed.
+void ParkMidiOut(bool parked);
 uint8_t MidiMessageType(uint8_t status, uint8_t data2);
 
 // The number of bytes a short message with this status has on the wire: 3 for notes, aftertouch,

@@ -5,10 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "EngineTest.h"
+#include "config/Cfg.h"
+#include "support/SmfWriter.h"
 
 namespace {
 
@@ -105,4 +110,73 @@ TEST_F(Concurrency, ListeningStoppedAndRestartedQuicklyLosesAndRepeatsNothingThr
         from = stop;
     }
     EXPECT_EQ(stops.back() - stops[stops.size() - 2], 400u) << "the last listen, left to finish, played it all";
+}
+
+TEST_F(Concurrency, InputThreadLinesWaitForTheTimerInOrderAndAFullQueueCountsItsDrops) {
+    constexpr int lines = LogQueue::capacity + 44;
+    std::thread midi([&] {
+        for (int pitch = 0; pitch < lines; ++pitch) n.trackNoteOff(static_cast<uint8_t>(pitch / 128), static_cast<uint8_t>(pitch % 128));
+    });
+    midi.join();
+    EXPECT_EQ(dir.log(), "") << "the input thread wrote to the log file itself";
+    n.threadLog.flush();
+    std::string expected;
+    char line[64];
+    for (uint32_t pitch = 0; pitch < LogQueue::capacity; ++pitch) {
+        std::snprintf(line, sizeof line, "ERROR: trackNoteOff(%u, %u) already off\n", pitch / 128, pitch % 128);
+        expected += line;
+    }
+    expected += "ERROR: 44 log lines from the MIDI input thread were dropped\n";
+    EXPECT_EQ(dir.log(), expected);
+    n.threadLog.flush();
+    EXPECT_EQ(dir.log(), expected) << "the count of dropped lines is logged once";
+}
+
+// midiIn runs on JACK's real-time thread: it must never wait while ports open and close or files
+// are written. Here each port operation takes 100 ms; the GUI thread switches outputs, inputs and
+// songs while another thread plays as a keyboard would, every 50 us. A call that waited for the
+// engine lock during a switch would take at least one port operation; the bound allows for a busy
+// machine's scheduling. The distribution of midiIn's durations is printed.
+TEST_F(Concurrency, MidiInNeverWaitsForPortChangesOrFileWrites) {
+    for (const char* name : {"a.mid", "b.mid"}) {
+        SmfWriter song;
+        for (uint32_t k = 0; k < 200; ++k) song.note(k * 120, 100, static_cast<uint8_t>(60 + k % 12)).note(k * 120, 100, 40);
+        ASSERT_TRUE(song.save(dir.file(name)));
+    }
+    recording::state().inputs = {"Keys A", "Keys B"};
+    recording::state().outputs = {"Out A", "Out B"};
+    recording::state().keep = false;
+    n.cfg_->currentSong = dir.file("a.mid");
+    n.loadCurrentSong();
+    recording::state().portMicroseconds = 100000;
+
+    std::vector<double> durations;
+    durations.reserve(1 << 18);
+    std::atomic<bool> done{false};
+    std::thread midi([&] {
+        for (int i = 0; !done && durations.size() < durations.capacity(); ++i) {
+            const uint8_t note = static_cast<uint8_t>(36 + i % 24);
+            const uint8_t status = i % 3 == 0 ? 0x90 : i % 3 == 1 ? 0x80 : 0xB0;
+            const auto start = std::chrono::steady_clock::now();
+            n.midiIn(status, status == 0xB0 ? 64 : note, status == 0x80 ? 0 : 100);
+            durations.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+    });
+    for (int round = 0; round < 3; ++round) {
+        n.selectMidiOut(round % 2);
+        n.selectMidiIn(round % 2);
+        n.cfg_->currentSong = dir.file(round % 2 ? "a.mid" : "b.mid");
+        n.loadCurrentSong();
+    }
+    done = true;
+    midi.join();
+    recording::state().portMicroseconds = 0;
+
+    ASSERT_GT(durations.size(), 100u);
+    std::sort(durations.begin(), durations.end());
+    const auto at = [&](double fraction) { return durations[static_cast<size_t>(fraction * (durations.size() - 1))]; };
+    std::printf("midiIn calls: %zu, median %.1f us, 99%% %.1f us, 99.9%% %.1f us, worst %.1f us\n", durations.size(),
+                at(0.5), at(0.99), at(0.999), durations.back());
+    EXPECT_LT(durations.back(), 50000.0) << "midiIn waited for a port change or a file write";
 }

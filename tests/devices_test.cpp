@@ -9,6 +9,7 @@
 #include "midi/grwin.h"
 #include "song/Meta.h"
 #include "support/RecordingPlatform.h"
+#include "support/SongBuilder.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -173,7 +174,7 @@ TEST_F(Devices, SwitchingTheOutputWrapsItInLocalControlAndSilencesFirst) {
 
     app->selectMidiOut(1);
     EXPECT_EQ(ports.resets, resets + 1);
-    EXPECT_EQ(ports.sent, concat(concat({{0x82, 60, 0}}, localControl(true)), localControl(false)));
+    EXPECT_EQ(ports.sent, concat(concat(concat({{0x82, 60, 0}}, localControl(true)), localControl(false)), programZero()));
     EXPECT_EQ(app->soundingCount(), 0);
     EXPECT_EQ(app->midiOutDevice, 1);
     EXPECT_EQ(ports.openOutput, 1);
@@ -190,7 +191,19 @@ TEST_F(Devices, ChoosingTheOutputInUseReopensIt) {
     ports.sent.clear();
     app->selectMidiOut(0);
     EXPECT_EQ(ports.openOutput, 0);
-    EXPECT_EQ(ports.sent, concat(localControl(true), localControl(false)));
+    EXPECT_EQ(ports.sent, concat(concat(localControl(true), localControl(false)), programZero()));
+}
+
+TEST_F(Devices, ANewOutputGetsTheProgramsInEffectAtThePosition) {
+    ports.outputs = {"Piano", "Organ"};
+    SongBuilder().channelEvent(0, 0xC0, 2, 33, 0).channelEvent(0, 0xC0, 0, 5, 0).note(0, 1, 60, 100, 0, true).build(*app->song);
+    app->songLoaded = true;
+    app->position = 2;
+    app->selectMidiOut(1);
+    std::vector<MidiMessage> programs = programZero();
+    programs[0].data1 = 5;
+    programs[2].data1 = 33;
+    EXPECT_EQ(ports.sent, concat(concat(localControl(true), localControl(false)), programs));
 }
 
 TEST_F(Devices, ChosenDeviceThatFailsToOpenKeepsItsIndex) {
@@ -311,4 +324,96 @@ TEST_F(Devices, DeviceMenusFollowTheConfiguredNameNotTheOpenDevice) {
     ports.outputs = {"Piano", "Organ"};
     cfg.midiOutDeviceName = "Gone";
     EXPECT_EQ(labels(menuContents(*app).midiOut), (std::vector<std::string>{"        Piano", "        Organ"}));
+}
+
+TEST_F(Devices, OwnPortsAreNeverOffered) {
+    ports.inputs = {"Nolari Out:out", "Keyboard"};
+    ports.outputs = {"Nolari In:in", "Piano", "Nolari In-01:in"};
+    const MenuContents menus = menuContents(*app);
+    EXPECT_EQ(labels(menus.midiIn), (std::vector<std::string>{"        Keyboard"}));
+    EXPECT_EQ(labels(menus.midiOut), (std::vector<std::string>{"        Piano"}));
+    EXPECT_EQ(menus.midiIn[0].value, 1);
+    EXPECT_EQ(menus.midiOut[0].value, 1);
+}
+
+TEST_F(Devices, WithoutDevicesEachSubmenuSaysSoAndItsEntryDoesNothing) {
+    cfg.midiInDeviceName = "Keyboard";
+    cfg.midiOutDeviceName = "Piano";
+    const MenuContents menus = menuContents(*app);
+    ASSERT_EQ(labels(menus.midiIn), (std::vector<std::string>{"(no MIDI input found)"}));
+    ASSERT_EQ(labels(menus.midiOut), (std::vector<std::string>{"(no MIDI output found)"}));
+    app->selectMidiIn(menus.midiIn[0].value);
+    app->selectMidiOut(menus.midiOut[0].value);
+    EXPECT_EQ(cfg.midiInDeviceName, "Keyboard");
+    EXPECT_EQ(cfg.midiOutDeviceName, "Piano");
+    EXPECT_FALSE(app->menusDirty);
+    EXPECT_TRUE(ports.sent.empty());
+    EXPECT_EQ(dir.log(), "");
+}
+
+TEST_F(Devices, MenusFollowThePortListAtMostOnceASecond) {
+    ports.inputs = {"Keyboard"};
+    app->deviceMenus.shown(menuContents(*app).devices);
+    EXPECT_FALSE(app->deviceMenus.portsChanged(10.0));
+    ports.inputs.push_back("Pads");
+    EXPECT_FALSE(app->deviceMenus.portsChanged(10.5));
+    EXPECT_TRUE(app->deviceMenus.portsChanged(11.0));
+    app->deviceMenus.shown(menuContents(*app).devices);
+    EXPECT_FALSE(app->deviceMenus.portsChanged(12.0));
+}
+
+// The synthesizer, listed last, while the platform's list moves under a menu already shown.
+class DevicesWithSynth : public Devices {
+protected:
+    void SetUp() override {
+        Devices::SetUp();
+        ASSERT_TRUE(synth.openOffline());
+        synthOpen = true;
+    }
+    void TearDown() override {
+        synth.close();
+        Devices::TearDown();
+    }
+    // Chooses the entry showing this name in the midiOut menu as it was last built.
+    void choose(const std::string& name) {
+        for (const MenuEntry& entry : shown.midiOut)
+            if (entry.label.find(name) != std::string::npos) return app->selectMidiOut(entry.value);
+        FAIL() << name << " is not offered";
+    }
+    void show() {
+        shown = menuContents(*app);
+        app->deviceMenus.shown(shown.devices);
+    }
+    bool synthPlays() {
+        ports.sent.clear();
+        MidiOut(-1, 0x90, 60, 100);
+        return ports.sent.empty() && ports.openOutput == -1;
+    }
+
+    MenuContents shown;
+};
+
+TEST_F(DevicesWithSynth, ChoosingTheSynthesizerAfterAnInputOpenedPlaysOnIt) {
+    ports.outputs = {"Piano"};
+    synthIndex = NumMidiOuts() - 1;
+    cfg.midiOutDeviceName = "Piano";
+    app->startMidi();
+    ports.outputs = {"Piano", "Nolari In:in"};  // the own input's port, once it is open
+    show();
+    choose(synth.name());
+    EXPECT_TRUE(synthPlays());
+    EXPECT_EQ(cfg.midiOutDeviceName, synth.name());
+}
+
+TEST_F(DevicesWithSynth, AChoiceOpensTheDeviceItsEntryShowedAfterThePortsMoved) {
+    ports.outputs = {"Piano"};
+    show();
+    ports.outputs = {"Organ", "Piano"};  // plugged in since the menu was built
+    choose(synth.name());
+    EXPECT_TRUE(synthPlays());
+    EXPECT_EQ(cfg.midiOutDeviceName, synth.name());
+    choose("Piano");
+    EXPECT_EQ(ports.openOutput, 1);
+    EXPECT_EQ(cfg.midiOutDeviceName, "Piano");
+    EXPECT_FALSE(synthPlays());
 }

@@ -145,8 +145,9 @@ protected:
 
 TEST_F(LoopBetweenMarkers, TapsGoRoundThePassageChosenByTheLastMove) {
     n.goToMarker(0);
+    const int jumped = resets();
     EXPECT_EQ(tapped(5), (std::vector<int>{61, 62, 61, 62, 61}));
-    EXPECT_EQ(resets(), 2) << "each way round starts with a silence";
+    EXPECT_EQ(resets() - jumped, 2) << "each way round starts with a silence";
     n.nextNote();
     EXPECT_EQ(tapped(2), (std::vector<int>{63, 64})) << "navigation left the passage: at the last marker";
     n.goToMarker(0);
@@ -157,8 +158,9 @@ TEST_F(LoopBetweenMarkers, TapsGoRoundThePassageChosenByTheLastMove) {
 TEST_F(LoopBetweenMarkers, TapAtThePassagesEndSilencesAndStartsItAgain) {
     n.goToMarker(0);
     tapped(2, true);
+    const int before = resets();
     n.tap(2, 0);
-    EXPECT_EQ(resets(), 1);
+    EXPECT_EQ(resets() - before, 1);
     EXPECT_EQ(takeSent(), (MessageList{noteOff(0, 62), noteOn(0, 61, 100)}));
     EXPECT_EQ(n.soundingCount(), 1);
     EXPECT_EQ(n.position, 3);

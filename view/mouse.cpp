@@ -16,6 +16,8 @@ void Nolari::mouse(int, int state, int x, int y) {
         return;
     }
     allNotesOff();
+    // A click jumps (to a marker, perhaps inside a group): a key held before it holds nothing now.
+    forgetHeldKeys();
     if (!songLoaded) return;
     const Click click = clickTarget(viewFrame(), x, y);
     if (click.kind == Click::group) seekGroup(click.t);

@@ -3,6 +3,8 @@ capture client's JACK ports, the note messages the capture client received, and 
 driven with the pointer."""
 
 import os
+import subprocess
+import threading
 
 import harness
 from harness import check
@@ -83,6 +85,41 @@ def run_reporting_xruns(s, test):
         raise
 
 
+# --- The software synthesizer's sound on its JACK outputs ------------------------------------------
+
+SYNTH_PORTS = ["NolariSynth:left", "NolariSynth:right"]
+SILENCE = 1e-4  # -80 dB
+AUDIBLE = 1e-3  # -60 dB
+
+
+class Loudness:
+    """Runs tools/jackaudiorms on the synthesizer's ports and keeps every reading."""
+
+    def __init__(self, session):
+        self.readings = []
+        self.ready = False
+        self.proc = subprocess.Popen([harness.tool("jackaudiorms")] + SYNTH_PORTS, env=session.env,
+                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        session.children.append(self.proc)
+        threading.Thread(target=self._read, daemon=True).start()
+        harness.wait_until(lambda: self.ready or self.proc.poll() is not None, 15, "jackaudiorms to connect")
+        check(self.ready, "jackaudiorms could not listen to %s" % SYNTH_PORTS)
+
+    def _read(self):
+        for line in self.proc.stdout:
+            if line.startswith("ready"):
+                self.ready = True
+            elif line.startswith("rms "):
+                self.readings.append(float(line.split()[1]))
+
+    def wait(self, predicate, what, count=3, timeout=10):
+        """Waits for `count` new readings in a row that satisfy the predicate."""
+        start = len(self.readings)
+        return harness.wait_until(
+            lambda: len(self.readings) - start >= count and all(predicate(r) for r in self.readings[-count:]),
+            timeout, what)
+
+
 # --- The right-button pop-up menu ----------------------------------------------------------------
 
 # The main menu's entries in order, separators included; an entry is found by the start of its label.
@@ -99,6 +136,11 @@ def entry_centre(top, k):
     return top + 2 + 25 * k + 12
 
 
+def menu_entries(menu):
+    """How many entries a menu (x, y, width, height) holds."""
+    return (menu[3] - 4) // 25
+
+
 def visible_menus(s):
     """Absolute (x, y, width, height) of each menu on the screen."""
     ids = s.xdotool("search", "--onlyvisible", "--name", "^freeglut menu$").split()
@@ -110,23 +152,39 @@ def visible_menus(s):
     return menus
 
 
-def choose(s, entry, subentry=None):
-    """Chooses a main-menu entry, or an entry of one of its submenus (by label, or by number where
-    the submenu's entries depend on the song), with the pointer."""
+def open_menu(s, entry, submenu=False):
+    """Opens the menu with the pointer on an entry; returns the entry's submenu, entered once so that
+    it draws its entries, when asked for."""
     x, y, _, _ = s.geometry()
     left, top = x + MENU_AT[0], y + MENU_AT[1]
     s._focus()
     s.xdotool("mousemove", left, top)
     s.xdotool("click", 3)
     main = harness.wait_until(lambda: visible_menus(s), 10, "the pop-up menu")[0]
-    row = entry_centre(top, MAIN_MENU.index(entry))
-    s.xdotool("mousemove", left + 30, row)
-    if subentry is not None:
-        sub = harness.wait_until(lambda: [m for m in visible_menus(s) if m != main], 10, "the %s submenu" % entry)[0]
-        s.xdotool("mousemove", sub[0] + 30, sub[1] + 14)
-        s.xdotool("mousemove", sub[0] + 30, entry_centre(sub[1], subentry if isinstance(subentry, int) else SUBMENUS[entry].index(subentry)))
+    s.xdotool("mousemove", left + 30, entry_centre(top, MAIN_MENU.index(entry)))
+    if not submenu:
+        return None
+    sub = harness.wait_until(lambda: [m for m in visible_menus(s) if m != main], 10, "the %s submenu" % entry)[0]
+    s.xdotool("mousemove", sub[0] + 30, sub[1] + 14)
+    return sub
+
+
+def click_entry(s, menu=None, k=0):
+    """Clicks entry k of an open menu, or the entry the pointer is on."""
+    if menu is not None:
+        s.xdotool("mousemove", menu[0] + 30, entry_centre(menu[1], k))
     s.xdotool("click", 1)
     harness.wait_until(lambda: not visible_menus(s), 10, "the menu to close")
+
+
+def choose(s, entry, subentry=None):
+    """Chooses a main-menu entry, or an entry of one of its submenus (by label, or by number where
+    the submenu's entries depend on the song), with the pointer."""
+    sub = open_menu(s, entry, subentry is not None)
+    if sub is None:
+        click_entry(s)
+    else:
+        click_entry(s, sub, subentry if isinstance(subentry, int) else SUBMENUS[entry].index(subentry))
 
 
 def choose_listen_speed(s, percent):

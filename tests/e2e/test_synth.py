@@ -3,15 +3,10 @@ tap of W is heard on the synthesizer's JACK audio outputs and the release ends t
 audio output at all the synthesizer is not offered and the program runs as usual."""
 
 import os
-import subprocess
-import threading
 
 import harness
 from harness import check
-
-SYNTH_PORTS = ["NolariSynth:left", "NolariSynth:right"]
-SILENCE = 1e-4  # -80 dB
-AUDIBLE = 1e-3  # -60 dB
+from playing import AUDIBLE, SILENCE, SYNTH_PORTS, Loudness
 
 
 def organ_song():
@@ -19,34 +14,6 @@ def organ_song():
     return harness.smf([[(0, b"\xc0\x10"), (0, b"\x90\x3c\x64"), (0, b"\x90\x40\x64"),
                          (960, b"\x80\x3c\x00"), (960, b"\x80\x40\x00"),
                          (960, b"\x90\x43\x64"), (1920, b"\x80\x43\x00")]])
-
-
-class Loudness:
-    """Runs tools/jackaudiorms on the synthesizer's ports and keeps every reading."""
-
-    def __init__(self, session):
-        self.readings = []
-        self.ready = False
-        self.proc = subprocess.Popen([harness.tool("jackaudiorms")] + SYNTH_PORTS, env=session.env,
-                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        session.children.append(self.proc)
-        threading.Thread(target=self._read, daemon=True).start()
-        harness.wait_until(lambda: self.ready or self.proc.poll() is not None, 15, "jackaudiorms to connect")
-        check(self.ready, "jackaudiorms could not listen to %s" % SYNTH_PORTS)
-
-    def _read(self):
-        for line in self.proc.stdout:
-            if line.startswith("ready"):
-                self.ready = True
-            elif line.startswith("rms "):
-                self.readings.append(float(line.split()[1]))
-
-    def wait(self, predicate, what, count=3, timeout=10):
-        """Waits for `count` new readings in a row that satisfy the predicate."""
-        start = len(self.readings)
-        return harness.wait_until(
-            lambda: len(self.readings) - start >= count and all(predicate(r) for r in self.readings[-count:]),
-            timeout, what)
 
 
 def tap_sounds_and_release_ends_it():

@@ -1,9 +1,26 @@
 #include "support/RecordingPlatform.h"
 
+#include <chrono>
+#include <mutex>
+#include <thread>
+
 #include "midi/grwin.h"
 #include "midi/platform.h"
 
 namespace recording {
+
+namespace {
+
+std::mutex& lock() {
+    static std::mutex instance;
+    return instance;
+}
+
+void portDelay() {
+    if (state().portMicroseconds > 0) std::this_thread::sleep_for(std::chrono::microseconds(state().portMicroseconds));
+}
+
+}  // namespace
 
 State& state() {
     static State s;
@@ -17,7 +34,10 @@ void receive(uint8_t status, uint8_t data1, uint8_t data2) {
 }
 
 void receiveCode(unsigned code, uintptr_t param1, uintptr_t param2) {
-    if (state().openInput < 0) return;
+    {
+        std::lock_guard<std::mutex> guard(lock());
+        if (state().openInput < 0) return;
+    }
     MidiInProc(&state(), code, 0, param1, param2);
 }
 
@@ -25,6 +45,8 @@ void receiveCode(unsigned code, uintptr_t param1, uintptr_t param2) {
 
 namespace platform {
 
+using recording::lock;
+using recording::portDelay;
 using recording::state;
 
 int numInputs() { return static_cast<int>(state().inputs.size()); }
@@ -43,37 +65,48 @@ bool outputName(int n, std::string& name) {
 }
 
 int openInput(int n) {
+    portDelay();
+    std::lock_guard<std::mutex> guard(lock());
     if (state().failOpen || n < 0 || n >= numInputs()) return 1;
     state().openInput = n;
     return 0;
 }
 
 int closeInput() {
+    portDelay();
+    std::lock_guard<std::mutex> guard(lock());
     if (state().openInput < 0) return 1;
     state().openInput = -1;
     return 0;
 }
 
 int openOutput(int n) {
+    portDelay();
+    std::lock_guard<std::mutex> guard(lock());
     if (state().failOpen || n < 0 || n >= numOutputs()) return 1;
     state().openOutput = n;
     return 0;
 }
 
 int closeOutput() {
+    portDelay();
+    std::lock_guard<std::mutex> guard(lock());
     if (state().openOutput < 0) return 1;
     state().openOutput = -1;
     return 0;
 }
 
 int sendShort(uint8_t status, uint8_t data1, uint8_t data2, double due) {
+    std::lock_guard<std::mutex> guard(lock());
     ++state().sentCount;
     if (state().keep) state().sent.push_back({status, data1, data2, due});
     return state().openOutput < 0 ? 1 : 0;
 }
 
 int reset() {
+    std::lock_guard<std::mutex> guard(lock());
     ++state().resets;
+    if (state().keep) state().resetAt.push_back(state().sent.size());
     return state().openOutput < 0 ? 1 : 0;
 }
 

@@ -22,14 +22,19 @@ struct State {
     int openInput = -1;   // -1 when closed
     int openOutput = -1;  // -1 when closed
     int resets = 0;
+    std::vector<size_t> resetAt;  // for each reset, how many messages had been sent before it
     bool failOpen = false;  // every open fails
     int failName = -1;      // the name lookup of this input and output index fails
     std::vector<MidiMessage> sent;
     // When false, sent messages are counted but not stored (benchmarks).
     bool keep = true;
     long long sentCount = 0;
+    // Opening and closing a port takes this long, as a real device may.
+    int portMicroseconds = 0;
 };
 
+// Calls from the GUI thread and the MIDI-input thread may meet here; the platform functions keep
+// the state consistent between them.
 State& state();
 // Back to no ports, nothing open, nothing sent.
 void reset();
