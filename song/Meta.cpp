@@ -119,7 +119,7 @@ void readZoom(Meta& meta, TextCursor& in) {
 }
 
 void readPosition(Meta& meta, const Song& song, TextCursor& in) {
-    int64_t value;
+    int64_t value = 0;
     if (in.integer(value))
         meta.position = withinSong(song, static_cast<uint32_t>(asInt(value)));
     else
@@ -127,7 +127,7 @@ void readPosition(Meta& meta, const Song& song, TextCursor& in) {
 }
 
 void readForceChannelOne(Meta& meta, TextCursor& in) {
-    int64_t value;
+    int64_t value = 0;
     const bool read = in.integer(value);
     meta.forceChannelOne = read && asInt(value) == 1;
     if (!read || (asInt(value) != 0 && asInt(value) != 1))
@@ -146,7 +146,7 @@ void readListenSpeed(Meta& meta, TextCursor& in) {
 }
 
 void readTranspose(Meta& meta, TextCursor& in) {
-    int64_t value;
+    int64_t value = 0;
     if (in.integer(value) && value >= -maxTranspose && value <= maxTranspose)
         meta.transpose = static_cast<int>(value);
     else
@@ -154,7 +154,7 @@ void readTranspose(Meta& meta, TextCursor& in) {
 }
 
 void readMarker(Meta& meta, const Song& song, TextCursor& in) {
-    int64_t value;
+    int64_t value = 0;
     if (!in.integer(value)) {
         logMessage("ERROR: MARKER meta tag not followed by position\n");
         return;
@@ -169,7 +169,7 @@ void readMarker(Meta& meta, const Song& song, TextCursor& in) {
 // After the first tick value that starts no group the rest are read but not applied. False when
 // the file ends before the count is reached: the rest of the file is not read.
 bool readNoteGroups(Song& song, const Parts& parts, TextCursor& in) {
-    int64_t value;
+    int64_t value = 0;
     int32_t count = 0;
     if (in.integer(value))
         count = asInt(value);
@@ -189,7 +189,7 @@ bool readNoteGroups(Song& song, const Parts& parts, TextCursor& in) {
 
 // "PART <track> <channel> FOLLOW|MUTE|PLAY". A word that is not a role is left for the next tag.
 void readPart(Meta& meta, TextCursor& in) {
-    int64_t track, channel;
+    int64_t track = 0, channel = 0;
     std::string word;
     const bool numbers = in.integer(track) && in.integer(channel);
     const char* before = in.p;
@@ -206,7 +206,7 @@ void readPart(Meta& meta, TextCursor& in) {
 
 // Applies one tag with its arguments; false when the rest of the file is to be left unread.
 bool readTag(Meta& meta, Song& song, const std::string& tag, TextCursor& in) {
-    int64_t value;
+    int64_t value = 0;
     if (tag == "ZOOM") {
         readZoom(meta, in);
     } else if (tag == "POSITION") {
