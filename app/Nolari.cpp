@@ -52,6 +52,7 @@ Nolari::Nolari() {
         noteColors[i] = hueColor(hueIndex, 12);
         paleNoteColors[i] = lighten(noteColors[i]);
     }
+    output.setListener(TakeRecorder::listen, &take);
 }
 
 Nolari::~Nolari() {
@@ -134,6 +135,7 @@ void Nolari::run() {
 void Nolari::idle() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
 
 void Nolari::timer(int) {
+    take.tick();
     if (menusDirty) makeMenus();
     if (redisplayWanted.exchange(false)) requestRedisplay();
     if (songLoaded) {
@@ -187,6 +189,7 @@ void Nolari::loadCurrentSong() {
         }
         songLoaded = false;
     }
+    keepLastTake();
     const bool loaded = song->load(cfg_->currentSong);
     overviewImage.forget();
     if (windowReady) glutSetCursor(GLUT_CURSOR_LEFT_ARROW);
@@ -213,6 +216,7 @@ void Nolari::file() {
 
 void Nolari::quit() {
     allNotesOff();
+    keepLastTake();
     cfg_->save(true);
     if (songLoaded) meta->save(*song);
     stopMidi();

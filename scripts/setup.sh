@@ -10,7 +10,7 @@ packages=(
   libgtk-3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool x11-apps x11-utils imagemagick jackd2 libjack-jackd2-dev
-  clang libclang-rt-14-dev python3
+  clang libclang-rt-14-dev python3 python3-mido
 )
 
 missing=()
