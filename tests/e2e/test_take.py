@@ -40,16 +40,20 @@ def take_notes(path):
     return result
 
 
-def compare(heard, saved, what):
-    """The saved notes are the heard ones, with their velocities, at the heard intervals."""
+def compare(s, heard, saved, what, xruns_before):
+    """The saved notes are the heard ones, with their velocities, at the heard intervals (held to
+    the tolerance when the server ran every cycle on time while they were played)."""
     check([n[1:] for n in heard] == [n[1:] for n in saved],
           "%s: the take holds %r, the capture client heard %r" % (what, [n[1:] for n in saved], [n[1:] for n in heard]))
     heard_times = [(n[0] - heard[0][0]) / playing.RATE for n in heard]
     saved_times = [n[0] - saved[0][0] for n in saved]
-    errors = sorted(abs(h - s) for h, s in zip(heard_times, saved_times))
-    print("%s: %d note messages, take times off the heard ones by median %.1f ms, worst %.1f ms" %
-          (what, len(errors), errors[len(errors) // 2] * 1000, errors[-1] * 1000))
-    check(errors[-1] <= TOLERANCE, "%s: a note is %.1f ms off the time it was heard" % (what, errors[-1] * 1000))
+    errors = sorted(abs(heard_at - saved_at) for heard_at, saved_at in zip(heard_times, saved_times))
+    late = playing.xruns(s) - xruns_before
+    print("%s: %d note messages, take times off the heard ones by median %.1f ms, worst %.1f ms, "
+          "%d late server cycles" % (what, len(errors), errors[len(errors) // 2] * 1000, errors[-1] * 1000, late))
+    # The dummy server's frames keep time with the clock only while it runs every cycle on time.
+    check(late > 0 or errors[-1] <= TOLERANCE,
+          "%s: a note is %.1f ms off the time it was heard" % (what, errors[-1] * 1000))
 
 
 def tap(s, pause):
@@ -60,6 +64,7 @@ def tap(s, pause):
 def keep_takes(s):
     cap, path = playing.start(s, "song.mid", song())
     start = len(playing.notes(cap.events()))
+    xruns = playing.xruns(s)
 
     tap(s, 0.3)
     tap(s, 0.45)
@@ -71,20 +76,21 @@ def keep_takes(s):
     s.key("s")
     saved_path = s.path("song-take-1.mid")
     s.wait_log("Saved take %s (5 notes, " % saved_path)
-    compare(heard, take_notes(saved_path), "take 1")
+    compare(s, heard, take_notes(saved_path), "take 1", xruns)
     check(dict((n[2], n[3]) for n in heard if n[1] == "on")[74] == 50, "the MIDI tap was not heard at velocity 50")
     midi, names, _ = midofile.read(saved_path)
     check(midi.type == 0 and len(midi.tracks) == 1 and names == ["song.mid take 1"],
           "take file: type %d, %d tracks, names %r" % (midi.type, len(midi.tracks), names))
 
     more = len(playing.notes(cap.events()))
+    xruns = playing.xruns(s)
     tap(s, 0.25)
     tap(s, 0.1)
     heard = wait_notes(cap, more + 4, "the unsaved taps")[more:]
     s.key("Escape")
     check(s.wait_exit() == 0, "Esc did not end the program with status 0")
     check("Saved take %s (2 notes, " % s.path("LastTake.mid") in s.log(), "no LastTake.mid logged:\n" + s.log())
-    compare(heard, take_notes(s.path("LastTake.mid")), "the last take")
+    compare(s, heard, take_notes(s.path("LastTake.mid")), "the last take", xruns)
 
     # The saved take is a song of its own: its first group is the chord as it was played.
     s.write_cfg(["CURRENTSONG " + saved_path, "MIDIIN nolaricap:out", "MIDIOUT nolaricap:in"])
