@@ -5,8 +5,10 @@
 // Appending happens on whichever thread sends (the MIDI-input thread included), so it allocates
 // nothing: messages go into fixed blocks allocated ahead by the GUI thread's timer. When no room
 // is left the take stops recording until it is handed over. The recorder's state is guarded by
-// the engine lock, which every sender holds already; the listener takes it again (an uncontended
-// re-entry) so that the few senders on the GUI thread that do not hold it are safe too.
+// the engine lock. The engine's senders (taps, releases, MIDI-input pass-through, listening, the
+// scheduler, allNotesOff, sendProgramChanges) hold it already, so the listener's own lock is an
+// uncontended re-entry; it is taken anyway for senders on the GUI thread that do not hold it
+// (Local Control at a device change, which the take leaves out before locking).
 
 #include <cstdint>
 #include <memory>
