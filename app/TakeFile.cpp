@@ -108,14 +108,13 @@ void addMessages(Track& track, const Take& take, TakeFileSummary& summary) {
                 track.add(end, {static_cast<uint8_t>(midi::noteOff | channel), pitch, 0});
 }
 
-bool hasMidiExtension(const std::string& name, const char* extension) {
-    const size_t length = std::char_traits<char>::length(extension);
-    return name.size() >= length && strcasecmp(name.c_str() + name.size() - length, extension) == 0;
-}
-
 std::string withoutMidiExtension(const std::string& path) {
-    for (const char* extension : {".mid", ".midi"})
-        if (hasMidiExtension(fileNameOf(path), extension)) return path.substr(0, path.size() - std::char_traits<char>::length(extension));
+    const std::string name = fileNameOf(path);
+    for (const std::string extension : {".mid", ".midi"}) {
+        const size_t length = extension.size();
+        if (name.size() >= length && strcasecmp(name.c_str() + name.size() - length, extension.c_str()) == 0)
+            return path.substr(0, path.size() - length);
+    }
     return path;
 }
 

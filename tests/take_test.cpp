@@ -95,7 +95,8 @@ TEST_F(TakeRecording, AScriptedPerformanceReadsBackAsItWasPlayed) {
     Song song;
     ASSERT_TRUE(song.load(path));
     const std::vector<ReadNote> notes = readNotes(song);
-    const std::vector<ReadNote> played = {{60, 100, 0, 0.25}, {64, 80, 0, 0.25}, {67, 64, 0.6, 0.7}, {72, 100, 1.2, 1.5}};
+    const std::vector<ReadNote> played = {
+        {60, 100, 0, 0.25}, {64, 80, 0, 0.25}, {67, 64, 0.6, 0.7}, {72, 100, 1.2, 1.5}};
     ASSERT_EQ(notes.size(), played.size());
     for (size_t i = 0; i < played.size(); ++i) {
         EXPECT_EQ(notes[i].pitch, played[i].pitch);

@@ -102,7 +102,8 @@ def keep_takes(s):
     before = len(playing.notes(cap.events()))
     s.key("w")
     played = wait_notes(cap, before + 4, "the take's first group")[before:]
-    check(sorted((n[1], n[2], n[3]) for n in played) == [("off", 60, 0), ("off", 64, 0), ("on", 60, 100), ("on", 64, 80)],
+    chord = [("off", 60, 0), ("off", 64, 0), ("on", 60, 100), ("on", 64, 80)]
+    check(sorted((n[1], n[2], n[3]) for n in played) == chord,
           "the take's first group played %r, not the chord 60 and 64 at 100 and 80" % played)
     s.key("Escape")
     check(s.wait_exit() == 0, "Esc did not end the program with status 0")
