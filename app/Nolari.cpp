@@ -63,9 +63,11 @@ Nolari::~Nolari() {
     delete meta;
 }
 
-std::string titleText(const std::string& path) { return "Nolari " + path + "         [F1 Help]"; }
+std::string titleText(const std::string& path, bool loop) {
+    return "Nolari " + path + (loop ? " [loop]" : "") + "         [F1 Help]";
+}
 
-void Nolari::run() {
+void Nolari::run(const std::string& songArgument) {
     guiThread = std::this_thread::get_id();
     logStamped("before cfg_->load()\n");
     cfg_->load();
@@ -76,7 +78,9 @@ void Nolari::run() {
     logStamped("before layout.setSizes()\n");
     layout.setSizes(layout.height, cfg_->showOverview);
 
-    if (cfg_->hasCurrentSong) {
+    if (loadSongArgument(songArgument)) {
+        // The song from the command line is loaded and configured.
+    } else if (cfg_->hasCurrentSong) {
         logStamped("before loadCurrentSong()\n");
         loadCurrentSong();
     } else {
@@ -106,6 +110,9 @@ void Nolari::run() {
     glutInitWindowSize(cfg_->width, cfg_->height);
     glutInitWindowPosition(cfg_->xpos, cfg_->ypos);
     windowId = glutCreateWindow("Nolari");
+    // GLUT leaves a window with a negative coordinate to the window manager; one that was left partly
+    // off the screen goes back there.
+    if (cfg_->xpos < 0 || cfg_->ypos < 0) glutPositionWindow(cfg_->xpos, cfg_->ypos);
 
     glutIdleFunc(idleCallback);
     glutDisplayFunc(displayCallback);
@@ -167,7 +174,7 @@ void Nolari::setTitle(const std::string& path) {
         titlePending = true;
         return;
     }
-    const std::string title = titleText(path);
+    const std::string title = titleText(path, meta->loop);
     glutSetIconTitle(title.c_str());
     // The icon title alone is not what X11 shows on the window.
     glutSetWindowTitle(title.c_str());
@@ -201,9 +208,27 @@ void Nolari::loadCurrentSong() {
         std::lock_guard<std::recursive_mutex> guard(engineLock);
         position = static_cast<int32_t>(meta->position);
         songLoaded = true;
+        output.setTranspose(meta->transpose);
+        positionMovedByUser();
     }
     requestRedisplay();
     sendProgramChanges();
+}
+
+// The song named on the command line is loaded as a configured song is, and becomes the configured
+// song only once it has loaded, so that a missing or broken file does not replace a good one.
+bool Nolari::loadSongArgument(const std::string& path) {
+    if (path.empty()) return false;
+    logStamped("before loadCurrentSong()\n");
+    const std::string configured = cfg_->currentSong;
+    cfg_->currentSong = path;
+    loadCurrentSong();
+    if (!songLoaded) {
+        cfg_->currentSong = configured;
+        return false;
+    }
+    cfg_->setCurrentSong(path);
+    return true;
 }
 
 void Nolari::file() {
@@ -216,6 +241,8 @@ void Nolari::file() {
 
 void Nolari::quit() {
     allNotesOff();
+    // Its thread would otherwise go on sending while the port layer is torn down at exit.
+    scheduler.stop();
     keepLastTake();
     cfg_->save(true);
     if (songLoaded) meta->save(*song);

@@ -8,9 +8,11 @@
 #include <string>
 #include <thread>
 
+#include "app/Followers.h"
 #include "app/Scheduler.h"
 #include "app/TakeRecorder.h"
 #include "midi/Output.h"
+#include "song/Loop.h"
 #include "song/Song.h"
 #include "view/OverviewImage.h"
 #include "view/Scene.h"
@@ -29,7 +31,10 @@ public:
     Nolari& operator=(const Nolari&) = delete;
 
     // --- Application shell ---
-    void run();
+    // Starts the program; a non-empty songArgument (from the command line) is loaded instead of
+    // the configured song.
+    void run(const std::string& songArgument = {});
+    bool loadSongArgument(const std::string& path);
     void idle();
     void timer(int value);
     void requestRedisplay();
@@ -54,7 +59,10 @@ public:
     // due: when the message is to sound on the program's clock, 0 for now.
     void trackNoteOn(uint8_t channel, uint8_t pitch, uint8_t velocity, double due = 0.0);
     void trackNoteOff(uint8_t channel, uint8_t pitch, double due = 0.0);
-    void playRange(Event* first, Event* end, uint8_t scaleFrom, uint8_t scaleTo, double due = 0.0);
+    // Sends the events of the parts whose role is upTo or before it: Play and Follow parts unless
+    // told otherwise, never Mute parts.
+    void playRange(Event* first, Event* end, uint8_t scaleFrom, uint8_t scaleTo, double due = 0.0,
+                   Role upTo = Role::Follow);
     // Plays one song event handed to the scheduler, at its due time.
     void playScheduled(uint32_t event, double due);
     void allNotesOff();
@@ -76,6 +84,13 @@ public:
     void startListening();
     void listenTick();
     void stopListening();
+    // Hands the scheduler the next listened events, and a mark that asks for the batch after.
+    void queueListenBatch();
+    // When an event is to sound while listening, on the program's clock.
+    double listenDue(const Event& e) const;
+    // Scheduled in place of an event: ask for the next batch; listening is over.
+    static constexpr uint32_t listenBatchMark = UINT32_MAX;
+    static constexpr uint32_t listenEndMark = UINT32_MAX - 1;
     // A song with at least one event is loaded.
     bool hasSong() const;
     // The event at position, kept within the song; null when there is no song.
@@ -100,6 +115,14 @@ public:
     Event* previousGroupStart() const;
     Event* nextNoteOn() const;
 
+    // --- Practice: loop between markers, transposition ---
+    // The performer moved the position (a load, navigation, a marker key, a click): the loop's
+    // passage is chosen afresh. Taps and releases do not call it.
+    void positionMovedByUser();
+    void toggleLoop();
+    // A Transpose menu choice: a step in semitones, or 0 for none.
+    void selectTranspose(int choice);
+
     // --- Device selection and menus ---
     void findDefaultMidiDevices();
     int findMidiInByName(const std::string& name) const;
@@ -111,6 +134,10 @@ public:
     void selectMidiOut(int n);
     void changeMidiOut(int n);
     void selectMain(int item);
+    // Moves the part's role on (Play, Follow, Mute) and groups the played parts' notes afresh.
+    void selectPart(int part);
+    // Chosen from the "Listen speed" submenu: percent of the song's tempo, kept with the song.
+    void selectListenSpeed(int percent);
     void makeMenus();
 
     // --- Display ---
@@ -156,7 +183,8 @@ public:
     int32_t windowWidth = 792;
     int32_t windowHeight = 573;
     int32_t position = 0;
-    bool listening = false;
+    // Written by the scheduler's thread when listening ends; read by the timer.
+    std::atomic<bool> listening{false};
     int32_t listenIndex = 0;
     double listenEnd = 0.0;
     double listenOffset = 0.0;
@@ -172,10 +200,15 @@ public:
     Output output;
     // Everything sent, from the first note of the take on; the output's listener.
     TakeRecorder take{clockSeconds, engineLock};
+    Loop loop;
     // Plays song events at their times; owns the one thread besides GUI and MIDI input.
     Scheduler scheduler{clockSeconds, [](void* self, uint32_t event, double due) {
                             static_cast<Nolari*>(self)->playScheduled(event, due);
                         }, this, engineLock};
+    // Plays the Follow parts in the performer's tempo, through the scheduler.
+    Followers followers{scheduler, [](void* self, uint32_t event, double due) {
+                            static_cast<Nolari*>(self)->playScheduled(event, due);
+                        }, this};
 };
 
 // Process-wide objects, constructed in this order in one translation unit (app/process.cpp):
@@ -191,5 +224,6 @@ void keepFreedMemoryForReuse();
 // True once exitProcess has begun: the window's teardown at exit must not start a second exit.
 bool exitStarted();
 
-// The title shown for a song: "Nolari <path>         [F1 Help]".
-std::string titleText(const std::string& path);
+// The title shown for a song: "Nolari <path>         [F1 Help]", with " [loop]" after the path
+// while the loop is on.
+std::string titleText(const std::string& path, bool loop = false);

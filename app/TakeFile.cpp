@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <strings.h>
 
+#include "app/AtomicSave.h"
 #include "midi/MessageKinds.h"
 
 namespace {
@@ -143,13 +144,10 @@ std::string takeFileBytes(const Take& take, const std::string& trackName, TakeFi
 
 bool writeTakeFile(const std::string& path, const Take& take, const std::string& trackName, TakeFileSummary& summary) {
     const std::string bytes = takeFileBytes(take, trackName, summary);
-    const std::string temporary = path + ".tmp";
-    FILE* out = std::fopen(temporary.c_str(), "wb");
-    if (!out) return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() && std::fflush(out) == 0;
-    if (std::fclose(out) == 0 && written && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
-    std::remove(temporary.c_str());
-    return false;
+    AtomicSave save(path);
+    if (!save.out()) return false;
+    std::fwrite(bytes.data(), 1, bytes.size(), save.out());
+    return save.commit();
 }
 
 std::string nextTakePath(const std::string& songPath, int& number) {

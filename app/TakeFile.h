@@ -16,8 +16,7 @@ struct TakeFileSummary {
 // first one, every note ended (those still sounding at the take's end there), End of Track.
 std::string takeFileBytes(const Take& take, const std::string& trackName, TakeFileSummary& summary);
 
-// Writes the take beside path and renames it over path, so that no half-written file is left;
-// false when it could not be written.
+// Writes the take whole or not at all; false when it could not be written.
 bool writeTakeFile(const std::string& path, const Take& take, const std::string& trackName, TakeFileSummary& summary);
 
 // "<song name>-take-<N>.mid" beside the song, where the song name is its file name without a .mid

@@ -35,10 +35,11 @@ Event* Nolari::previousGroupStart() const {
     return groupStartBefore(*song, static_cast<uint32_t>(current - song->events));
 }
 
+// The group edits work on the notes the performer plays.
 Event* Nolari::nextNoteOn() const {
     Event* e = currentEvent();
     for (; e && !e->isLast; ++e)
-        if (e->isNoteOn()) return e;
+        if (e->isNoteOn() && meta->parts.plays(*e)) return e;
     return nullptr;
 }
 
@@ -46,6 +47,7 @@ void Nolari::nextNote() {
     std::lock_guard guard(engineLock);
     if (!hasSong()) return;
     if (Event* q = nextGroupStart(currentEvent())) moveTo(q);
+    positionMovedByUser();
     allNotesOff();
 }
 
@@ -53,6 +55,7 @@ void Nolari::previousNote() {
     std::lock_guard guard(engineLock);
     if (!hasSong()) return;
     if (Event* q = previousGroupStart()) moveTo(q);
+    positionMovedByUser();
     allNotesOff();
 }
 
@@ -70,6 +73,7 @@ void Nolari::forwardScreen() {
         if (q) reached = q;
     }
     moveTo(reached);
+    positionMovedByUser();
 }
 
 void Nolari::backScreen() {
@@ -86,12 +90,14 @@ void Nolari::backScreen() {
         if (q) reached = q;
     }
     moveTo(reached);
+    positionMovedByUser();
 }
 
 void Nolari::goToStart() {
     std::lock_guard guard(engineLock);
     if (!hasSong()) return;
     moveTo(&song->events[0]);
+    positionMovedByUser();
     allNotesOff();
 }
 
@@ -102,6 +108,7 @@ void Nolari::toggleMarker() {
     const uint32_t index = static_cast<uint32_t>(current - song->events);
     if (meta->isMarker(index)) meta->clearMarker(index);
     else meta->setMarker(index);
+    positionMovedByUser();
     requestRedisplay();
 }
 
@@ -131,6 +138,7 @@ void Nolari::goToMarker(int n) {
     if (!hasSong() || n < 0 || static_cast<uint32_t>(n) >= meta->numMarkers()) return;
     const uint32_t index = std::min(meta->marker(static_cast<uint32_t>(n)), song->numEvents - 1);
     moveTo(&song->events[index]);
+    positionMovedByUser();
 }
 
 void Nolari::zoom(double factor) {

@@ -25,11 +25,13 @@ void Nolari::trackNoteOff(uint8_t channel, uint8_t pitch, double due) {
     output.send({static_cast<uint8_t>(0x80 | channel), pitch, 0}, due);
 }
 
-void Nolari::playRange(Event* first, Event* end, uint8_t scaleFrom, uint8_t scaleTo, double due) {
+void Nolari::playRange(Event* first, Event* end, uint8_t scaleFrom, uint8_t scaleTo, double due, Role upTo) {
     const bool forceChannelOne = meta->forceChannelOne;
     const bool chan16Mute = meta->chan16Mute;
     const bool sendPedalEvents = meta->sendPedalEvents;
+    const Parts& parts = meta->parts;
     for (Event* e = first; e != end; ++e) {
+        if (parts.roleOf(*e) > upTo) continue;
         const uint8_t channel = forceChannelOne ? 0 : e->chan;
         const bool muted = chan16Mute && e->chan == channel16;
         if (e->isNoteOn()) {
@@ -52,6 +54,9 @@ void Nolari::playRange(Event* first, Event* end, uint8_t scaleFrom, uint8_t scal
 
 void Nolari::allNotesOff() {
     std::lock_guard<std::recursive_mutex> guard(engineLock);
+    // Nothing queued before a stop may sound after it.
+    scheduler.cancel();
+    followers.stop();
     output.silence();
     for (uint8_t channel = 0; channel < 16; ++channel)
         for (uint8_t pitch = 0; pitch < 128; ++pitch)
@@ -79,7 +84,16 @@ void Nolari::sendProgramChanges() {
 }
 
 void Nolari::playScheduled(uint32_t event, double due) {
+    if (event == listenBatchMark) {
+        if (listening && hasSong()) queueListenBatch();
+        return;
+    }
+    if (event == listenEndMark) {
+        if (listening) stopListening();
+        return;
+    }
     if (!hasSong() || event >= song->numEvents) return;
+    followers.played(event);
     Event* e = &song->events[event];
     playRange(e, e + 1, 127, 127, due);
 }

@@ -1,6 +1,6 @@
 // Tapping and listening: each tap sends the song's next group, the release of the last held key
 // sends the rest of it, MIDI input taps like the keys and otherwise passes through, and listen
-// mode plays half a screen of the song by itself.
+// mode plays half a screen of the song by itself, each event at its time through the scheduler.
 //
 // Every entry point takes engineLock, because taps arrive on the MIDI-input thread while keys,
 // the timer and navigation run on the GUI thread. The work done under it is bounded by one group
@@ -16,6 +16,16 @@
 namespace {
 
 constexpr int maxVelocity = 127;
+// Listening hands the scheduler this many events at a time, so that a long listen never queues
+// the whole song; the next batch is asked for when half of one has been played.
+constexpr uint32_t listenBatch = 256;
+
+// The start of the group a tap from q plays, or the last event when no group lies ahead.
+Event* groupAhead(Event* q) {
+    Event* p = q;
+    while (!p->start && !p->isLast) ++p;
+    return p;
+}
 
 }  // namespace
 
@@ -38,7 +48,7 @@ Event* Nolari::lastNoteOnOfGroup(Event* e) const {
     for (Event* p = e; p && !p->isLast;) {
         ++p;
         if (p->start) break;
-        if (p->isNoteOn()) result = p;
+        if (p->isNoteOn() && meta->parts.plays(*p)) result = p;
     }
     return result;
 }
@@ -46,7 +56,7 @@ Event* Nolari::lastNoteOnOfGroup(Event* e) const {
 int Nolari::groupMaxVelocity(Event* first, Event* end) const {
     int max = 0;
     for (Event* e = first; e != end; ++e)
-        if (e->isNoteOn()) max = std::max<int>(max, e->vel);
+        if (e->isNoteOn() && meta->parts.plays(*e)) max = std::max<int>(max, e->vel);
     return max;
 }
 
@@ -58,21 +68,26 @@ void Nolari::tap(int index, int velocity) {
         held[index] = 1;
         ++heldCount;
     }
+    Event* p = groupAhead(q);
+    if (loop.wraps(static_cast<uint32_t>(p - song->events))) {
+        allNotesOff();
+        q = &song->events[std::min(loop.passage().start, song->numEvents - 1)];
+        p = groupAhead(q);
+    }
     if (q->isLast) return;
 
-    Event* p = q;
-    while (!p->start) {
-        ++p;
-        if (p->isLast) break;
-    }
-    if (p->start) {
+    Event* group = p->start ? p : nullptr;
+    if (group) {
         p = lastNoteOnOfGroup(p);
         if (!p->isLast) ++p;
     }
 
     const int max = groupMaxVelocity(q, p);
     const int to = velocity != 0 ? std::clamp(velocity, 1, maxVelocity) : max;
-    playRange(q, p, static_cast<uint8_t>(max), static_cast<uint8_t>(to));
+    if (!meta->parts.allPlay())
+        followers.tap(*song, meta->parts, static_cast<uint32_t>(q - song->events), group, nextGroupStart(group),
+                      clockSeconds());
+    playRange(q, p, static_cast<uint8_t>(max), static_cast<uint8_t>(to), 0.0, Role::Play);
     if (p->isLast && !p->isNoteOff()) allNotesOff();
     moveTo(p);
 }
@@ -92,7 +107,7 @@ void Nolari::release(int index) {
 
     Event* p = q;
     while (!p->start && !p->isLast) ++p;
-    playRange(q, p->isLast ? p + 1 : p, maxVelocity, maxVelocity);
+    playRange(q, p->isLast ? p + 1 : p, maxVelocity, maxVelocity, 0.0, Role::Play);
     moveTo(p);
 }
 
@@ -110,7 +125,7 @@ void Nolari::midiIn(uint8_t status, uint8_t data1, uint8_t data2) {
     case 0xC0:
     case 0xD0:
     case 0xE0:
-        output.send({status, data1, data2});
+        output.sendAsIs({status, data1, data2});
         break;
     default:
         break;
@@ -124,24 +139,37 @@ void Nolari::startListening() {
     allNotesOff();
     listenIndex = static_cast<int32_t>(start - song->events);
     const double now = clockSeconds();
-    listenEnd = now + 0.5 * meta->zoom;
-    listenOffset = now - start->time;
+    const double speed = meta->listenSpeed / 100.0;
+    listenEnd = now + 0.5 * meta->zoom / speed;
+    listenOffset = now - start->time / speed;
     listening = true;
+    // Ahead of every event due at the end itself, which is not played.
+    scheduler.add(listenEndMark, listenEnd);
+    queueListenBatch();
 }
 
+double Nolari::listenDue(const Event& e) const { return e.time * 100.0 / meta->listenSpeed + listenOffset; }
+
+void Nolari::queueListenBatch() {
+    const uint32_t end = song->numEvents;
+    double markAt = 0.0;
+    uint32_t queued = 0;
+    for (; static_cast<uint32_t>(listenIndex) < end && queued < listenBatch; ++listenIndex, ++queued) {
+        const double due = listenDue(song->events[listenIndex]);
+        if (!(due < listenEnd) || !scheduler.add(static_cast<uint32_t>(listenIndex), due)) break;
+        if (queued <= listenBatch / 2) markAt = due;
+    }
+    if (queued == listenBatch && static_cast<uint32_t>(listenIndex) < end) scheduler.add(listenBatchMark, markAt);
+}
+
+// The scheduler's thread ends listening at its end time; the timer only stands in when that
+// thread has not (it is not running, or is late), playing first what fell due before the end.
 void Nolari::listenTick() {
     std::lock_guard guard(engineLock);
     if (!listening || !hasSong()) return;
-    const double now = clockSeconds();
-    if (now > listenEnd) {
-        stopListening();
-        return;
-    }
-    for (; listenIndex >= 0 && static_cast<uint32_t>(listenIndex) < song->numEvents; ++listenIndex) {
-        Event* e = &song->events[listenIndex];
-        if (!(now > e->time + listenOffset)) break;
-        playRange(e, e + 1, e->vel, e->vel);
-    }
+    if (!(clockSeconds() > listenEnd)) return;
+    scheduler.runDue(listenEnd);
+    if (listening) stopListening();
 }
 
 void Nolari::stopListening() {

@@ -2,9 +2,11 @@
 
 #include <GL/freeglut.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
+#include "app/AtomicSave.h"
 #include "app/Log.h"
 #include "app/Nolari.h"
 
@@ -19,12 +21,12 @@ bool readWord(FILE* file, char (&word)[maxWord + 1]) { return std::fscanf(file, 
 
 bool readInt(FILE* file, int& value) { return std::fscanf(file, "%d", &value) == 1; }
 
-// Reads the rest of the current line without its line feeds and leading blanks.
+// Reads the rest of the current line without its line end (a Windows one too) and leading blanks.
 bool readRestOfLine(FILE* file, std::string& value) {
     char line[maxLine];
     if (!std::fgets(line, sizeof line, file)) return false;
     std::size_t end = std::strlen(line);
-    while (end > 0 && line[end - 1] == '\n') --end;
+    while (end > 0 && (line[end - 1] == '\n' || line[end - 1] == '\r')) --end;
     std::size_t begin = 0;
     while (begin < end && line[begin] == ' ') ++begin;
     value.assign(line + begin, end - begin);
@@ -34,6 +36,10 @@ bool readRestOfLine(FILE* file, std::string& value) {
 const char* yesNo(bool flag) { return flag ? "true" : "false"; }
 
 }  // namespace
+
+WindowCorner frameCorner(WindowCorner client, int borderWidth, int headerHeight) {
+    return {client.x - std::max(borderWidth, 0), client.y - std::max(headerHeight, 0)};
+}
 
 std::string Cfg::path() const { return startDirectory + "/" + "Nolari.cfg"; }
 
@@ -96,9 +102,8 @@ bool Cfg::readSetting(FILE* in, const char* word, const std::string& file) {
 bool Cfg::save(bool raise) {
     if (raise) glutActive = true;
     const std::string file = path();
-    // Written beside the old file and renamed over it, so a failed save never leaves a broken file.
-    const std::string temporary = file + ".tmp";
-    FILE* out = std::fopen(temporary.c_str(), "w");
+    AtomicSave save(file);
+    FILE* out = save.out();
     if (!out) {
         logStamped("ERROR: unable to open %s for writing\n", file.c_str());
         return false;
@@ -107,8 +112,10 @@ bool Cfg::save(bool raise) {
     std::fprintf(out, "FULLSCREEN %d\n", fullScreen ? 1 : 0);
     if (glutActive) {
         if (!fullScreen && glutGet(GLUT_INIT_STATE)) {
-            xpos = glutGet(GLUT_WINDOW_X);
-            ypos = glutGet(GLUT_WINDOW_Y);
+            const WindowCorner frame = frameCorner({glutGet(GLUT_WINDOW_X), glutGet(GLUT_WINDOW_Y)},
+                                                   glutGet(GLUT_WINDOW_BORDER_WIDTH), glutGet(GLUT_WINDOW_HEADER_HEIGHT));
+            xpos = frame.x;
+            ypos = frame.y;
             width = glutGet(GLUT_WINDOW_WIDTH);
             height = glutGet(GLUT_WINDOW_HEIGHT);
         }
@@ -120,9 +127,7 @@ bool Cfg::save(bool raise) {
     std::fprintf(out, "LINEWIDTH %d\n", lineWidth);
     std::fprintf(out, "NOTEWIDTH %d\n", noteWidth);
     std::fprintf(out, "COLORSCHEME %d\n", colorScheme);
-    const bool written = std::fflush(out) == 0 && !std::ferror(out);
-    if (std::fclose(out) != 0 || !written || std::rename(temporary.c_str(), file.c_str()) != 0) {
-        std::remove(temporary.c_str());
+    if (!save.commit()) {
         logStamped("ERROR: unable to open %s for writing\n", file.c_str());
         return false;
     }

@@ -4,6 +4,17 @@
 #include <cstdio>
 #include <string>
 
+// A window's top-left corner on the screen.
+struct WindowCorner {
+    int x, y;
+    bool operator==(const WindowCorner&) const = default;
+};
+
+// Where a new window must be placed to reopen where it is: GLUT reports the corner of the client
+// area but places a new window by its frame's corner, so the decorations (border and title bar;
+// none where none are reported) come off. A corner left of or above the screen stays so.
+WindowCorner frameCorner(WindowCorner client, int borderWidth, int headerHeight);
+
 class Cfg {
 public:
     void load();

@@ -21,10 +21,9 @@ const char* const soundFontPaths[] = {
     "/usr/share/sounds/sf2/TimGM6mb.sf2",
 };
 
-// The desktop's usual audio outputs, tried in turn.
-const char* const audioDrivers[] = {"pipewire", "pulseaudio", "jack", "alsa"};
-
 const char* const latencyFileName = "WindowsSynthGeneralMIDI.cfg";
+
+constexpr double sampleRate = 48000;
 
 // Refusals before a successful open are reported once per run, for each entry point.
 bool reportEarlySetGMInstrument = true;
@@ -59,6 +58,8 @@ bool WindowsSynthGeneralMIDI::openWith(bool startAudio) {
         logMessage("ERROR: new_fluid_settings() returned NULL\n");
         return false;
     }
+    // The rate desktop sound servers run at, so that the sound reaches them without resampling.
+    fluid_settings_setnum(settings, "synth.sample-rate", sampleRate);
     // A JACK server that is present is used and connected to the speakers; none is started.
     fluid_settings_setint(settings, "audio.jack.autoconnect", 1);
     fluid_settings_setstr(settings, "audio.jack.id", "NolariSynth");
@@ -80,12 +81,10 @@ bool WindowsSynthGeneralMIDI::openWith(bool startAudio) {
     }
     soundFont = fluid_synth_get_sfont_by_id(fluid, soundFontId);
 
-    // The latency is a property of the audio output, so it must be in the settings before the
-    // output starts.
+    // The output is asked for the latency when it starts, so the setting is read before.
     applyLatencySetting();
     if (startAudio && !startAudioOutput()) {
-        logMessage("ERROR: Unable to open an audio output for the software synth "
-                   "(tried pipewire, pulseaudio, jack, alsa)\n");
+        logMessage("ERROR: Unable to open an audio output for the software synth (tried %s)\n", audio.tried().c_str());
         return false;
     }
     buildGMIndex();
@@ -112,12 +111,7 @@ bool WindowsSynthGeneralMIDI::findSoundFont() {
 bool WindowsSynthGeneralMIDI::startAudioOutput() {
     // Without this a missing JACK server would be started by the JACK client library.
     setenv("JACK_NO_START_SERVER", "1", 0);
-    for (const char* driver : audioDrivers) {
-        fluid_settings_setstr(settings, "audio.driver", driver);
-        audioDriver = new_fluid_audio_driver(settings, fluid);
-        if (audioDriver) return true;
-    }
-    return false;
+    return audio.open(settings, fluid);
 }
 
 void WindowsSynthGeneralMIDI::close() {
@@ -125,8 +119,8 @@ void WindowsSynthGeneralMIDI::close() {
     isOpen = false;
     openAttempted = false;
     // The audio thread renders from the synthesizer, so it stops before anything else goes.
-    if (audioDriver) delete_fluid_audio_driver(audioDriver);
-    audioDriver = nullptr;
+    audio.close();
+    audio.setLatency(AudioOutput::defaultLatency);
     gmIndex.reset();
     for (int channel = 0; channel < 16; ++channel) {
         if (downloaded[channel] >= 0 && fluid) fluid_synth_unset_program(fluid, channel);
@@ -142,31 +136,11 @@ void WindowsSynthGeneralMIDI::close() {
     settings = nullptr;
 }
 
-// The latency is the audio output's buffer: periods of the default period size at the synthesis
-// rate. ALSA and PulseAudio honour it; JACK and PipeWire use their server's own period.
-int WindowsSynthGeneralMIDI::getWriteLatency() const {
-    if (!settings) return -1;
-    int periods = 0;
-    int periodSize = 0;
-    double rate = 0;
-    fluid_settings_getint(settings, "audio.periods", &periods);
-    fluid_settings_getint(settings, "audio.period-size", &periodSize);
-    fluid_settings_getnum(settings, "synth.sample-rate", &rate);
-    if (rate <= 0) return -1;
-    return static_cast<int>(std::lround(periods * periodSize * 1000.0 / rate));
-}
+int WindowsSynthGeneralMIDI::getWriteLatency() const { return settings ? audio.latency() : -1; }
 
 void WindowsSynthGeneralMIDI::setWriteLatency(int milliseconds) {
-    int periodSize = 0;
-    double rate = 0;
-    int fewest = 0;
-    int most = 0;
-    fluid_settings_getint(settings, "audio.period-size", &periodSize);
-    fluid_settings_getnum(settings, "synth.sample-rate", &rate);
-    fluid_settings_getint_range(settings, "audio.periods", &fewest, &most);
-    if (periodSize <= 0) return;
-    const long periods = std::lround(milliseconds * rate / 1000.0 / periodSize);
-    fluid_settings_setint(settings, "audio.periods", static_cast<int>(std::clamp<long>(periods, fewest, most)));
+    std::lock_guard<std::mutex> guard(lock_);
+    audio.setLatency(milliseconds);
 }
 
 void WindowsSynthGeneralMIDI::applyLatencySetting() {

@@ -13,9 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "midi/AudioOutput.h"
+
 struct _fluid_hashtable_t;
 struct _fluid_synth_t;
-struct _fluid_audio_driver_t;
 struct _fluid_sfont_t;
 
 class WindowsSynthGeneralMIDI {
@@ -35,9 +36,11 @@ public:
     bool setGMInstrument(uint8_t channel, uint8_t gmNumber);
     void play(uint8_t channel, uint8_t type, uint8_t data1, uint8_t data2);
 
-    // The output latency in milliseconds that the audio output is (or will be) started with,
-    // -1 without settings.
+    // The output latency in milliseconds that the open audio output granted, or the one it will be
+    // asked for when none is open; -1 before open.
     int getWriteLatency() const;
+    // Asks the audio output, open or next opened, for this latency in milliseconds.
+    void setWriteLatency(int milliseconds);
     // Renders the next frames of stereo sound into left and right; false when not open.
     bool render(float* left, float* right, int frames);
     // The SoundFont preset now selected on a channel; false when the channel has none.
@@ -53,7 +56,6 @@ private:
     bool findSoundFont();
     bool startAudioOutput();
     void applyLatencySetting();
-    void setWriteLatency(int milliseconds);
     void buildGMIndex();
     bool setGMInstrumentLocked(uint8_t channel, uint8_t gmNumber);
     void playLocked(uint8_t channel, uint8_t type, uint8_t data1, uint8_t data2);
@@ -64,7 +66,7 @@ private:
     std::string soundFontPath;
     _fluid_hashtable_t* settings = nullptr;
     _fluid_synth_t* fluid = nullptr;
-    _fluid_audio_driver_t* audioDriver = nullptr;
+    AudioOutput audio;
     int soundFontId = -1;
     _fluid_sfont_t* soundFont = nullptr;
     // The SoundFont's presets in its own enumeration order; gmIndex points into this list.

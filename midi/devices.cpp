@@ -13,6 +13,7 @@
 #include "app/Log.h"
 #include "app/Nolari.h"
 #include "config/Cfg.h"
+#include "midi/GeneralMidi.h"
 #include "midi/Menus.h"
 #include "midi/grwin.h"
 #include "song/Meta.h"
@@ -25,6 +26,13 @@ const char* const separator = "---------------------------------";
 void midiInMenu(int value) { nolari.selectMidiIn(value); }
 void midiOutMenu(int value) { nolari.selectMidiOut(value); }
 void mainMenu(int value) { nolari.selectMain(value); }
+void listenSpeedMenu(int value) { nolari.selectListenSpeed(value); }
+void transposeMenu(int value) { nolari.selectTranspose(value); }
+void partsMenu(int value) { nolari.selectPart(value); }
+
+constexpr int partsSubmenu = 4;
+
+const char* roleName(Role role) { return role == Role::Follow ? "Follow" : role == Role::Mute ? "Mute" : "Play"; }
 
 // Loopback cables and Nolari's own ports play into nothing or back into Nolari, so a first start
 // never chooses them.
@@ -55,6 +63,7 @@ MenuContents menuContents(const Nolari& nolari) {
     MenuContents menus;
     menus.midiIn = deviceEntries(NumMidiIns, MidiInName, nolari.cfg_->midiInDeviceName);
     menus.midiOut = deviceEntries(NumMidiOuts, MidiOutName, nolari.cfg_->midiOutDeviceName);
+    menus.transpose = transposeEntries();
     menus.main = {
         {"midiIn", 0, true},
         {"midiOut", 1, true},
@@ -64,8 +73,28 @@ MenuContents menuContents(const Nolari& nolari) {
         {meta.chan16Mute ? "Channel 16: Mute" : "Channel 16: Play", 2},
         {meta.sendPedalEvents ? "Pedal Events: Auto" : "Pedal Events: User", 3},
         {meta.forceChannelOne ? "Channel: Force Channel One" : "Channel: ALL", 4},
+        {meta.loop ? "Loop between markers: On" : "Loop between markers: Off", 5},
+        {"Listen speed", 2, true},
+        {transposeTitle(meta.transpose), 3, true},
+        {"Parts", partsSubmenu, true},
     };
+    menus.listenSpeed = listenSpeedEntries(meta);
+    menus.parts = partEntries(nolari);
     return menus;
+}
+
+std::vector<MenuEntry> partEntries(const Nolari& nolari) {
+    std::vector<MenuEntry> entries;
+    if (!nolari.songLoaded) return entries;
+    const Parts& parts = nolari.meta->parts;
+    for (uint32_t part : parts.byTrack()) {
+        const Instrument& in = nolari.song->instruments[part];
+        const std::string label = "Track " + std::to_string(in.track + 1) + ", Channel " + std::to_string(in.channel + 1) +
+                                  ", " + generalMidiProgramName(parts.firstProgram(part), in.channel) + ": " +
+                                  roleName(parts.role(part));
+        entries.push_back({label, static_cast<int>(part)});
+    }
+    return entries;
 }
 
 void Nolari::findDefaultMidiDevices() {
@@ -159,12 +188,14 @@ void Nolari::changeMidiOut(int n) {
 }
 
 void Nolari::selectMain(int item) {
-    if (item < 1 || item > 4) {
+    if (item < 1 || item > 5) {
         logMessage("ERROR: Nolari::selectMain( %d ) invalid menu item\n", item);
         return;
     }
     if (item == 1) {
         file();
+    } else if (item == 5) {
+        toggleLoop();
     } else {
         std::lock_guard<std::recursive_mutex> guard(engineLock);
         if (item == 2) meta->chan16Mute = !meta->chan16Mute;
@@ -174,12 +205,31 @@ void Nolari::selectMain(int item) {
     menusDirty = true;
 }
 
+// Regrouping changes what a tap plays next, so whatever sounds or waits is stopped first.
+void Nolari::selectPart(int part) {
+    {
+        std::lock_guard<std::recursive_mutex> guard(engineLock);
+        if (!songLoaded || part < 0 || static_cast<uint32_t>(part) >= meta->parts.count()) return;
+        allNotesOff();
+        meta->parts.cycle(static_cast<uint32_t>(part));
+        meta->findDefaultGroups(*song);
+    }
+    overviewImage.forget();
+    menusDirty = true;
+    requestRedisplay();
+}
+
 // Menus replaced by a rebuild are left alone rather than destroyed: one of them may still be on
 // the screen when the timer rebuilds.
 void Nolari::makeMenus() {
     menusDirty = false;
     const MenuContents menus = menuContents(*this);
-    const int submenus[2] = {addEntries(midiInMenu, menus.midiIn), addEntries(midiOutMenu, menus.midiOut)};
+    int submenus[partsSubmenu + 1] = {};
+    submenus[0] = addEntries(midiInMenu, menus.midiIn);
+    submenus[1] = addEntries(midiOutMenu, menus.midiOut);
+    submenus[2] = addEntries(listenSpeedMenu, menus.listenSpeed);
+    submenus[3] = addEntries(transposeMenu, menus.transpose);
+    submenus[partsSubmenu] = addEntries(partsMenu, menus.parts);
     glutCreateMenu(mainMenu);
     for (const MenuEntry& entry : menus.main) {
         if (entry.submenu) glutAddSubMenu(entry.label.c_str(), submenus[entry.value]);

@@ -113,22 +113,23 @@ int SetMidiOut(int n, bool enable) {
     return result;
 }
 
-int MidiOut(int port, uint8_t status, uint8_t data1, uint8_t data2) {
+int MidiOut(int port, uint8_t status, uint8_t data1, uint8_t data2, double due) {
     if (trace) logMessage("MidiOut( %d, %02x, %02x, %02x )\n", port, status, data1, data2);
     // The back end keeps its one open output itself, so no handle travels with the message.
-    return sendMIDIEvent(nullptr, status, data1, data2);
+    return sendMIDIEvent(nullptr, status, data1, data2, due);
 }
 
-int sendMIDIEvent(void*, uint8_t status, uint8_t data1, uint8_t data2) {
+int sendMIDIEvent(void*, uint8_t status, uint8_t data1, uint8_t data2, double due) {
     if (!(status & 0x80)) {
         logMessage("ERROR:sendMIDIEvent bStatus(0x%02x) is not a status byte\n", status);
         return 0;
     }
+    // The synthesizer plays what it is given at once, which is when a timed message falls due.
     if (routedToSynth()) {
         synth.send(status & 0x0F, status & 0xF0, data1, data2);
         return 0;
     }
-    return platform::sendShort(status, data1, data2);
+    return platform::sendShort(status, data1, data2, due);
 }
 
 // The synthesizer hears the same silence as a port: a sustain held through from the MIDI input

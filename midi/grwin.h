@@ -16,8 +16,9 @@ bool MidiInName(int n, std::string& name);
 bool MidiOutName(int n, std::string& name);
 int SetMidiIn(int n, bool enable);
 int SetMidiOut(int n, bool enable);
-int MidiOut(int port, uint8_t status, uint8_t data1, uint8_t data2);
-int sendMIDIEvent(void* handle, uint8_t status, uint8_t data1, uint8_t data2);
+// due: 0 for now, or the time on the program's clock the message is to sound (platform.h).
+int MidiOut(int port, uint8_t status, uint8_t data1, uint8_t data2, double due = 0.0);
+int sendMIDIEvent(void* handle, uint8_t status, uint8_t data1, uint8_t data2, double due = 0.0);
 int MidiOutReset();
 uint8_t MidiMessageType(uint8_t status, uint8_t data2);
 

@@ -19,8 +19,10 @@ int closeInput();
 
 int openOutput(int n);
 int closeOutput();  // non-zero when no output is open
-// Sends exactly the bytes the status needs. Result 0 on success.
-int sendShort(uint8_t status, uint8_t data1, uint8_t data2);
+// Sends exactly the bytes the status needs, now (due 0) or at due, seconds on the program's
+// monotonic clock: a JACK output writes it at the frame of that time, the other outputs send when
+// called (the scheduler calls when it is due). Result 0 on success.
+int sendShort(uint8_t status, uint8_t data1, uint8_t data2, double due = 0.0);
 // Silences every note and the sustain pedal on all 16 channels of the open output.
 int reset();
 

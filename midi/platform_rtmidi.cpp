@@ -1,5 +1,6 @@
-// The system's MIDI through RtMidi: the ALSA sequencer's ports and, while a JACK server runs, the
-// JACK MIDI ports, in one numbered list per direction (ALSA first, each API in its own order).
+// The system's MIDI through RtMidi and, for the JACK output, libjack directly (platform_jack.h): the
+// ALSA sequencer's ports and, while a JACK server runs, the JACK MIDI ports, in one numbered list
+// per direction (ALSA first, each API in its own order).
 // ALSA names lose their changing client:port address. Either API may be missing (no /dev/snd on a
 // build machine, no JACK server): the other one still works, and with neither the lists are empty.
 // No RtMidi exception leaves this file; RtMidi's errors are reported to it through callbacks, so
@@ -17,6 +18,7 @@
 
 #include "midi/grwin.h"
 #include "midi/platform.h"
+#include "midi/platform_jack.h"
 
 namespace {
 
@@ -33,7 +35,7 @@ struct Device {
 
 template <class Midi>
 struct Port {
-    Device<Midi>* device;
+    Device<Midi>* device;  // null for the JACK output
     unsigned index;  // RtMidi's index when the list was taken
     std::string name;
 };
@@ -175,7 +177,9 @@ public:
         std::lock_guard<std::mutex> guard(outputLock);
         outputs.clear();
         listPorts(alsaOut, outputs);
-        listPorts(jackOut, outputs);
+        std::vector<std::string> names;
+        jackOut.destinations(names);
+        for (size_t i = 0; i < names.size(); ++i) outputs.push_back({nullptr, static_cast<unsigned>(i), std::move(names[i])});
         return static_cast<int>(outputs.size());
     }
 
@@ -211,8 +215,10 @@ public:
         std::lock_guard<std::mutex> guard(outputLock);
         closeOutputLocked();
         if (n < 0 || n >= static_cast<int>(outputs.size())) return 1;
-        if (!openPort(outputs[n], ownOutputPort)) return 1;
-        openOut = outputs[n].device;
+        const Port<RtMidiOut>& port = outputs[n];
+        if (!port.device) return jackOut.open(port.name, ownOutputPort) ? 0 : 1;
+        if (!openPort(port, ownOutputPort)) return 1;
+        openOut = port.device;
         return 0;
     }
 
@@ -221,9 +227,9 @@ public:
         return closeOutputLocked();
     }
 
-    int sendShort(uint8_t status, uint8_t data1, uint8_t data2) {
+    int sendShort(uint8_t status, uint8_t data1, uint8_t data2, double due) {
         std::lock_guard<std::mutex> guard(outputLock);
-        return sendLocked(status, data1, data2);
+        return sendLocked(status, data1, data2, due);
     }
 
     // Sustain off, then All Notes Off (controller 123), on every channel: the notes end as their
@@ -248,9 +254,10 @@ private:
                 makeOutput(alsaOut, RtMidi::LINUX_ALSA);
             }
         }
-        if (!jackIn.midi && !jackOut.midi && jackServerRunning()) {
+        if (!jackIn.midi && !jackOut.connected() && jackServerRunning()) {
             makeInput(jackIn, RtMidi::UNIX_JACK);
-            makeOutput(jackOut, RtMidi::UNIX_JACK);
+            std::lock_guard<std::mutex> guard(outputLock);
+            jackOut.connect(ownOutputClient);
         }
     }
 
@@ -278,16 +285,23 @@ private:
     }
 
     int closeOutputLocked() {
+        if (jackOut.isOpen()) {
+            jackOut.close();
+            return 0;
+        }
         if (!openOut) return 1;
         closePort(*openOut->midi);
         openOut = nullptr;
         return 0;
     }
 
-    int sendLocked(uint8_t status, uint8_t data1, uint8_t data2) {
+    // The ALSA sequencer sends at once: a timed message is handed over when it falls due.
+    int sendLocked(uint8_t status, uint8_t data1, uint8_t data2, double due = 0.0) {
         const int length = MidiMessageLength(status);
-        if (!openOut || length == 0) return 1;
+        if (length == 0) return 1;
         const unsigned char message[3] = {status, data1, data2};
+        if (jackOut.isOpen()) return jackOut.send(message, static_cast<uint8_t>(length), due);
+        if (!openOut) return 1;
         openOut->failed = false;
         try {
             openOut->midi->sendMessage(message, static_cast<size_t>(length));
@@ -301,7 +315,7 @@ private:
     Device<RtMidiIn> alsaIn;
     Device<RtMidiIn> jackIn;
     Device<RtMidiOut> alsaOut;
-    Device<RtMidiOut> jackOut;
+    JackMidiOut jackOut;
     std::vector<Port<RtMidiIn>> inputs;
     RtMidiIn* openIn = nullptr;
     // Sends come from the GUI thread and the MIDI-input thread; the output objects, the output list
@@ -330,7 +344,9 @@ int openInput(int n) { return backend().openInput(n); }
 int closeInput() { return backend().closeInput(); }
 int openOutput(int n) { return backend().openOutput(n); }
 int closeOutput() { return backend().closeOutput(); }
-int sendShort(uint8_t status, uint8_t data1, uint8_t data2) { return backend().sendShort(status, data1, data2); }
+int sendShort(uint8_t status, uint8_t data1, uint8_t data2, double due) {
+    return backend().sendShort(status, data1, data2, due);
+}
 int reset() { return backend().reset(); }
 
 }  // namespace platform

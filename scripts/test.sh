@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds Nolari three ways and runs the whole test suite:
+# Installs what building and the tests need, builds Nolari three ways and runs the whole test suite:
 # the unit tests under AddressSanitizer and UndefinedBehaviorSanitizer, the concurrency tests under
 # ThreadSanitizer, then every unit and end-to-end test of the normal build through CTest.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 
-bash "$root/scripts/setup.sh"
+bash "$root/scripts/setup.sh" --test
 
 echo "== build: sanitizers (address, undefined)"
 cmake -S "$root" -B "$root/build-asan" -DNOLARI_SANITIZE=address,undefined -DNOLARI_BENCH=OFF >/dev/null

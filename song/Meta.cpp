@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "app/AtomicSave.h"
 #include "app/Log.h"
 #include "song/Song.h"
 
@@ -19,6 +20,7 @@ constexpr uint32_t maxMarkers = 12;
 constexpr int numBins = 1000;
 constexpr int searchedBins = 100;
 constexpr int defaultCutoff = 20;
+constexpr int64_t maxTranspose = 24;
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -104,6 +106,7 @@ const FlagTag flagTags[] = {
     {"SENDPEDALEVENTS", &Meta::sendPedalEvents, "ERROR: SENDPEDALEVENTS meta tag not followed by flag\n"},
     {"SENDSYSTEMEXCLUSIVE", &Meta::sendSystemExclusive, "ERROR: SENDSYSTEMEXCLUSIVE meta tag not followed by flag\n"},
     {"HARMONICCOLORING", &Meta::harmonicColoring, "ERROR: HARMONICCOLORING meta tag not followed by flag\n"},
+    {"LOOP", &Meta::loop, "ERROR: LOOP meta tag not followed by flag\n"},
 };
 
 void readZoom(Meta& meta, TextCursor& in) {
@@ -131,6 +134,25 @@ void readForceChannelOne(Meta& meta, TextCursor& in) {
         logMessage("ERROR: FORCE_CHANNEL_ONE meta tag not followed by 0 or 1\n");
 }
 
+void readListenSpeed(Meta& meta, TextCursor& in) {
+    int64_t value = 0;
+    const bool read = in.integer(value);
+    for (int speed : listenSpeeds) {
+        if (!read || asInt(value) != speed) continue;
+        meta.listenSpeed = speed;
+        return;
+    }
+    logMessage("ERROR: LISTENSPEED meta tag not followed by 50, 75, 100 or 125\n");
+}
+
+void readTranspose(Meta& meta, TextCursor& in) {
+    int64_t value;
+    if (in.integer(value) && value >= -maxTranspose && value <= maxTranspose)
+        meta.transpose = static_cast<int>(value);
+    else
+        logMessage("ERROR: TRANSPOSE meta tag not followed by -24 ... 24\n");
+}
+
 void readMarker(Meta& meta, const Song& song, TextCursor& in) {
     int64_t value;
     if (!in.integer(value)) {
@@ -146,7 +168,7 @@ void readMarker(Meta& meta, const Song& song, TextCursor& in) {
 
 // After the first tick value that starts no group the rest are read but not applied. False when
 // the file ends before the count is reached: the rest of the file is not read.
-bool readNoteGroups(Song& song, TextCursor& in) {
+bool readNoteGroups(Song& song, const Parts& parts, TextCursor& in) {
     int64_t value;
     int32_t count = 0;
     if (in.integer(value))
@@ -160,9 +182,26 @@ bool readNoteGroups(Song& song, TextCursor& in) {
             logMessage("ERROR: NOTE_GROUPS has too few groups\n");
             return false;
         }
-        if (applying) applying = song.startGroupAt(static_cast<uint32_t>(asInt(value)));
+        if (applying) applying = song.startGroupAt(static_cast<uint32_t>(asInt(value)), &parts);
     }
     return true;
+}
+
+// "PART <track> <channel> FOLLOW|MUTE|PLAY". A word that is not a role is left for the next tag.
+void readPart(Meta& meta, TextCursor& in) {
+    int64_t track, channel;
+    std::string word;
+    const bool numbers = in.integer(track) && in.integer(channel);
+    const char* before = in.p;
+    if (!numbers || !in.token(word) || (word != "FOLLOW" && word != "MUTE" && word != "PLAY")) {
+        in.p = before;
+        logMessage("ERROR: PART meta tag not followed by track, channel and FOLLOW or MUTE\n");
+        return;
+    }
+    const Role role = word == "FOLLOW" ? Role::Follow : word == "MUTE" ? Role::Mute : Role::Play;
+    if (track < 0 || track > UINT32_MAX || channel < 0 || channel > 15 ||
+        !meta.parts.setRole(static_cast<uint32_t>(track), static_cast<uint8_t>(channel), role))
+        logMessage("ERROR: PART %d %d names no part of the song\n", asInt(track), asInt(channel));
 }
 
 // Applies one tag with its arguments; false when the rest of the file is to be left unread.
@@ -178,8 +217,14 @@ bool readTag(Meta& meta, Song& song, const std::string& tag, TextCursor& in) {
         readForceChannelOne(meta, in);
     } else if (tag == "MARKER") {
         readMarker(meta, song, in);
+    } else if (tag == "LISTENSPEED") {
+        readListenSpeed(meta, in);
+    } else if (tag == "TRANSPOSE") {
+        readTranspose(meta, in);
+    } else if (tag == "PART") {
+        readPart(meta, in);
     } else if (tag == "NOTE_GROUPS") {
-        return readNoteGroups(song, in);
+        return readNoteGroups(song, meta.parts, in);
     } else {
         for (const FlagTag& flag : flagTags) {
             if (tag != flag.tag) continue;
@@ -203,6 +248,20 @@ void writeSettings(FILE* out, const Meta& meta) {
     std::fprintf(out, "FORCE_CHANNEL_ONE %d\n", meta.forceChannelOne ? 1 : 0);
     std::fprintf(out, "HARMONICCOLORING %d\n", meta.harmonicColoring ? 1 : 0);
     for (uint32_t i = 0; i < meta.numMarkers(); ++i) std::fprintf(out, "MARKER %d\n", static_cast<int>(meta.marker(i)));
+    // Written only when set, so that a song without them keeps its file as it was.
+    if (meta.listenSpeed != defaultListenSpeed) std::fprintf(out, "LISTENSPEED %d\n", static_cast<int>(meta.listenSpeed));
+    if (meta.loop) std::fprintf(out, "LOOP 1\n");
+    if (meta.transpose != 0) std::fprintf(out, "TRANSPOSE %d\n", meta.transpose);
+}
+
+void writeParts(FILE* out, const Meta& meta, const Song& song) {
+    if (meta.parts.allPlay()) return;
+    for (uint32_t part : meta.parts.byTrack()) {
+        const Role role = meta.parts.role(part);
+        if (role == Role::Play) continue;
+        const Instrument& in = song.instruments[part];
+        std::fprintf(out, "PART %d %d %s\n", static_cast<int>(in.track), in.channel, roleWord(role));
+    }
 }
 
 void writeGroups(FILE* out, const Song& song) {
@@ -219,19 +278,21 @@ void writeGroups(FILE* out, const Song& song) {
                    static_cast<int>(song.numGroups));
 }
 
-const Event* firstNoteOn(const Song& song) {
+bool isPlayedNoteOn(const Event& e, const Parts& parts) { return e.isNoteOn() && parts.plays(e); }
+
+const Event* firstNoteOn(const Song& song, const Parts& parts) {
     for (uint32_t i = 0; i < song.numEvents; ++i)
-        if (song.events[i].isNoteOn()) return &song.events[i];
+        if (isPlayedNoteOn(song.events[i], parts)) return &song.events[i];
     return nullptr;
 }
 
 // Bin d counts the successive note-ons d ticks apart; the first note-on counts in bin 0.
-void countNoteDistances(const Song& song, double* bins) {
-    const Event* first = firstNoteOn(song);
+void countNoteDistances(const Song& song, const Parts& parts, double* bins) {
+    const Event* first = firstNoteOn(song, parts);
     if (!first) return;
     uint32_t previous = first->ticks;
     for (const Event* e = first; e != song.events + song.numEvents; ++e) {
-        if (!e->isNoteOn()) continue;
+        if (!isPlayedNoteOn(*e, parts)) continue;
         const uint32_t d = e->ticks - previous;
         if (d < static_cast<uint32_t>(numBins)) bins[d] += 1;
         previous = e->ticks;
@@ -290,6 +351,7 @@ Meta::Meta() { reset(); }
 
 void Meta::load(const std::string& songPath, Song& s) {
     reset();
+    parts.attach(s);
     if (songPath.empty()) {
         // Without a song file there is no file to keep the settings in, and the previous song's
         // file must not receive them.
@@ -312,15 +374,12 @@ void Meta::load(const std::string& songPath, Song& s) {
 
 void Meta::save(Song& s) {
     if (path.empty()) return;
-    // Written beside the old file and renamed over it, so that a failed save leaves the old file whole.
-    const std::string temporary = path + ".tmp";
-    FILE* out = std::fopen(temporary.c_str(), "w");
-    if (!out) return;
-    writeSettings(out, *this);
-    writeGroups(out, s);
-    const bool written = std::fflush(out) == 0 && !std::ferror(out);
-    if (std::fclose(out) != 0 || !written || std::rename(temporary.c_str(), path.c_str()) != 0)
-        std::remove(temporary.c_str());
+    AtomicSave save(path);
+    if (!save.out()) return;
+    writeSettings(save.out(), *this);
+    writeParts(save.out(), *this, s);
+    writeGroups(save.out(), s);
+    save.commit();
 }
 
 void Meta::reset() {
@@ -331,11 +390,16 @@ void Meta::reset() {
     sendPedalEvents = false;
     sendSystemExclusive = true;
     harmonicColoring = false;
+    listenSpeed = defaultListenSpeed;
+    loop = false;
+    transpose = 0;
     numMarkers_ = 0;
+    parts.reset();
 }
 
 void Meta::createDefault(Song& s) {
     reset();
+    parts.attach(s);
     song = &s;
     position = 0;
     findDefaultGroups(s);
@@ -344,7 +408,7 @@ void Meta::createDefault(Song& s) {
 
 int Meta::histogramCutoff(Song& s) {
     double bins[numBins] = {};
-    countNoteDistances(s, bins);
+    countNoteDistances(s, parts, bins);
     smooth(bins);
     sharpenAndClamp(bins);
     writeHistogram(bins);
@@ -355,15 +419,15 @@ void Meta::findDefaultGroups(Song& s) {
     const int cutoff = histogramCutoff(s);
     if (trace) logMessage("Meta::findDefaultGroups(%s), cutoff = %d\n", path.c_str(), cutoff);
     s.clearGroups();
-    const Event* first = firstNoteOn(s);
+    const Event* first = firstNoteOn(s, parts);
     if (!first) return;
-    s.startGroupAt(first->ticks);
+    s.startGroupAt(first->ticks, &parts);
     uint32_t previous = first->ticks;
     for (const Event* e = first + 1; e != s.events + s.numEvents; ++e) {
-        if (!e->isNoteOn()) continue;
+        if (!isPlayedNoteOn(*e, parts)) continue;
         const uint32_t gap = e->ticks - previous;
         previous = e->ticks;
-        if (gap > static_cast<uint32_t>(cutoff)) s.startGroupAt(e->ticks);
+        if (gap > static_cast<uint32_t>(cutoff)) s.startGroupAt(e->ticks, &parts);
     }
 }
 

@@ -5,7 +5,13 @@
 #include <cstdint>
 #include <string>
 
+#include "song/Parts.h"
+
 class Song;
+
+// The speeds listening can play at, in percent of the song's own tempo.
+inline constexpr int listenSpeeds[] = {50, 75, 100, 125};
+inline constexpr int defaultListenSpeed = 100;
 
 class Meta {
 public:
@@ -16,6 +22,7 @@ public:
     void reset();
     void createDefault(Song& song);
 
+    // Both look at the note-ons of the parts the performer plays only.
     int histogramCutoff(Song& song);
     void findDefaultGroups(Song& song);
 
@@ -36,8 +43,15 @@ public:
     bool sendPedalEvents = false;
     bool sendSystemExclusive = true;
     bool harmonicColoring = false;
+    int32_t listenSpeed = defaultListenSpeed;  // percent; one of listenSpeeds
+    // Practice settings: taps go round the passage between two markers; notes sound transposed
+    // by this many semitones (-24 ... 24).
+    bool loop = false;
+    int transpose = 0;
     uint32_t numMarkers_ = 0;
     uint32_t markers[12] = {};
+    // Who plays each part of the song (tag PART, one line per part that is not Play).
+    Parts parts;
 
     // Switched off: when on, the default grouping logs its cutoff and the markers their changes.
     bool trace = false;

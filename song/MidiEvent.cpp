@@ -39,7 +39,47 @@ bool readU16(Cursor& in, uint16_t& value) {
     return true;
 }
 
+uint32_t littleEndianU32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
+}
+
+bool isChunkId(uint32_t id) {
+    for (int shift = 0; shift < 32; shift += 8) {
+        const uint8_t c = id >> shift & 0xFF;
+        if (c < 0x20 || c > 0x7E) return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+bool skipForeignChunk(Cursor& in, uint32_t& id, uint32_t& length) {
+    Cursor ahead = in;
+    if (!readU32(ahead, id) || !readU32(ahead, length)) return false;
+    if (!isChunkId(id) || id == CHUNK_MTHD || id == CHUNK_MTRK || !ahead.skip(length)) return false;
+    in = ahead;
+    return true;
+}
+
+bool unwrapRmid(Cursor& in) {
+    const std::size_t size = static_cast<std::size_t>(in.end - in.p);
+    if (size < 12 || std::memcmp(in.p, "RIFF", 4) != 0 || std::memcmp(in.p + 8, "RMID", 4) != 0) return false;
+    // The RIFF chunks after the form type: a four-character id, a little-endian length, the body
+    // padded to an even length.
+    for (const uint8_t* chunk = in.p + 12; in.end - chunk >= 8;) {
+        const uint32_t length = littleEndianU32(chunk + 4);
+        const uint8_t* body = chunk + 8;
+        const std::size_t available = static_cast<std::size_t>(in.end - body);
+        if (std::memcmp(chunk, "data", 4) == 0) {
+            // A body cut short keeps what the file holds.
+            in = {body, body, body + (length < available ? length : available)};
+            return true;
+        }
+        if (length >= available) return false;
+        chunk = body + length + (length & 1);
+    }
+    return false;
+}
 
 bool Chunk::read(Cursor& in) {
     if (!readU32(in, id)) return false;

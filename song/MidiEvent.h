@@ -49,6 +49,14 @@ struct Chunk {
     bool read(Cursor& in);
 };
 
+// Moves past one chunk of a kind the reader does not know: four printable characters other than
+// "MThd" and "MTrk", and a length the bytes hold. False, without moving, when no such chunk is next.
+bool skipForeignChunk(Cursor& in, uint32_t& id, uint32_t& length);
+
+// Narrows in to the Standard MIDI File that a RIFF "RMID" file carries in its "data" chunk; false,
+// leaving in as it was, for any other bytes.
+bool unwrapRmid(Cursor& in);
+
 // The reader's state while it walks the track chunks. The status is the running status; the data
 // bytes carry over from one event to the next when an event does not set them.
 struct MidiEvent {

@@ -1,15 +1,21 @@
 #include "song/Song.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
 #include "app/Log.h"
 #include "song/MidiEvent.h"
+#include "song/Parts.h"
 
 Color hueColor(double i, double m) {
     const double d = 3.0 * i / m;
@@ -38,19 +44,42 @@ void preferHugePages(const void* data, std::size_t bytes) {
     if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
-bool readWholeFile(const std::string& path, std::vector<uint8_t>& data) {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return false;
-    if (std::fseek(file, 0, SEEK_END) == 0) {
-        const long size = std::ftell(file);
-        if (size > 0) data.reserve(static_cast<std::size_t>(size));
-        std::rewind(file);
+// Reads up to size bytes: a file that shrank meanwhile gives what it still holds.
+bool readAll(int fd, std::size_t size, std::vector<uint8_t>& data) {
+    data.resize(size);
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = read(fd, data.data() + got, size - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
     }
-    uint8_t block[1 << 16];
-    std::size_t n;
-    while ((n = std::fread(block, 1, sizeof block, file)) > 0) data.insert(data.end(), block, block + n);
-    std::fclose(file);
+    data.resize(got);
     return true;
+}
+
+// The largest song file read: its events would fill several GB of memory.
+constexpr off_t maxFileBytes = off_t{1} << 30;
+
+enum class FileRead { read, cannotOpen, notRegular, tooLarge };
+
+// Reads the whole file when it is a regular one. A folder, a device or a pipe is refused before
+// anything is read: each would fail, never end, or report a size it does not have. Opened without
+// blocking, so that a pipe with no writer is refused instead of waited for.
+FileRead readWholeFile(const std::string& path, std::vector<uint8_t>& data) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return FileRead::cannotOpen;
+    struct stat info;
+    FileRead result = FileRead::read;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        result = FileRead::notRegular;
+    else if (info.st_size > maxFileBytes)
+        result = FileRead::tooLarge;
+    else
+        result = readAll(fd, static_cast<std::size_t>(info.st_size), data) ? FileRead::read : FileRead::cannotOpen;
+    close(fd);
+    return result;
 }
 
 // One stored event while the tracks are read and merged: only what the file gives.
@@ -85,11 +114,21 @@ struct TrackReader {
     uint8_t meta[metaBufferSize] = {};
     std::vector<MergeRecord> list;
 
-    bool readTrack(uint32_t t);
+    bool readTrack(uint32_t t, bool last);
+    void skipForeignChunks(uint32_t t);
     void store(uint32_t t, uint32_t ticks);
 };
 
-bool TrackReader::readTrack(uint32_t t) {
+// Chunks of other kinds between the tracks are passed over, as the file format asks of readers.
+void TrackReader::skipForeignChunks(uint32_t t) {
+    uint32_t id, length;
+    while (skipForeignChunk(in, id, length))
+        logMessage("Song::load() skipped a chunk '%c%c%c%c' of %u bytes before track chunk %d\n", id >> 24,
+                   id >> 16 & 0xFF, id >> 8 & 0xFF, id & 0xFF, length, static_cast<int>(t));
+}
+
+bool TrackReader::readTrack(uint32_t t, bool last) {
+    skipForeignChunks(t);
     Chunk chunk;
     if (!chunk.read(in)) {
         logMessage("ERROR: Song::load() first chunk wasn't a header\n");
@@ -99,19 +138,28 @@ bool TrackReader::readTrack(uint32_t t) {
         logMessage("ERROR: Song::load() chunk %d wasn't a track chunk\n", static_cast<int>(t + 1));
         return false;
     }
+    // A last track cut short, or whose writer never filled in its length and End of Track, is read
+    // up to the end of the file; an event cut in two there is dropped.
+    const uint64_t available = static_cast<uint64_t>(in.end - in.p);
+    const bool cutShort = last && chunk.length > available;
+    const uint64_t length = cutShort ? available : chunk.length;
+    if (cutShort)
+        logMessage("Song::load() track chunk %d runs past the end of the file: read up to the end\n",
+                   static_cast<int>(t));
     event.status = 0;
     uint32_t ticks = 0;
     uint64_t total = 0;
     uint32_t count = 0;
-    while (total < chunk.length) {
+    while (total < length) {
         const uint32_t position = in.offset();
         uint32_t used, metaBytes;
         if (!event.read(in, used, meta, metaBufferSize, metaBytes)) {
+            if (cutShort && !event.malformed) break;
             if (!event.malformed) logMessage("ERROR: Song::load() track chunk %d ended early\n", static_cast<int>(t));
             return false;
         }
         total += used;
-        if (total > chunk.length) {
+        if (total > length) {
             logMessage("ERROR: Song::load() track chunk %d was longer than specified in header (%d vs %d)\n",
                        static_cast<int>(t), static_cast<int>(total), static_cast<int>(chunk.length));
             return false;
@@ -122,7 +170,7 @@ bool TrackReader::readTrack(uint32_t t) {
         store(t, ticks);
     }
     if (trace) logMessage("track %d, %d events\n", static_cast<int>(t), static_cast<int>(count));
-    if (total != chunk.length) {
+    if (!cutShort && total != chunk.length) {
         logMessage("ERROR: Song::load() totalDataLen %d, headerLen %d, LOGIC ERROR?\n", static_cast<int>(total),
                    static_cast<int>(chunk.length));
         return false;
@@ -226,12 +274,32 @@ void Song::clear() {
 bool Song::load(const std::string& path) {
     clear();
     if (path.empty()) return false;
-    std::vector<uint8_t> data;
-    if (!readWholeFile(path, data)) {
-        logMessage("ERROR: Song::load() unable to open %s for reading\n", path.c_str());
+    try {
+        return read(path);
+    } catch (const std::bad_alloc&) {
+        clear();
+        logMessage("ERROR: Song::load() %s is too large to hold\n", path.c_str());
         return false;
     }
+}
+
+bool Song::read(const std::string& path) {
+    std::vector<uint8_t> data;
+    switch (readWholeFile(path, data)) {
+        case FileRead::read:
+            break;
+        case FileRead::cannotOpen:
+            logMessage("ERROR: Song::load() unable to open %s for reading\n", path.c_str());
+            return false;
+        case FileRead::notRegular:
+            logMessage("ERROR: Song::load() %s is not a regular file\n", path.c_str());
+            return false;
+        case FileRead::tooLarge:
+            logMessage("ERROR: Song::load() %s is too large to hold\n", path.c_str());
+            return false;
+    }
     TrackReader reader{{data.data(), data.data(), data.data() + data.size()}, trace, {}, {}, {}};
+    if (unwrapRmid(reader.in)) logMessage("Song::load() %s is a RIFF RMID file: reading the MIDI file inside\n", path.c_str());
     Chunk header;
     if (!header.read(reader.in) || header.id != CHUNK_MTHD) {
         logMessage("ERROR: Song::load() first chunk wasn't a header\n");
@@ -245,7 +313,7 @@ bool Song::load(const std::string& path) {
     reader.list.reserve(data.size() / 3);
     preferHugePages(reader.list.data(), reader.list.capacity() * sizeof(MergeRecord));
     for (uint32_t t = 0; t < header.numTracks; ++t)
-        if (!reader.readTrack(t)) return false;
+        if (!reader.readTrack(t, t + 1 == header.numTracks)) return false;
     if (reader.list.empty()) {
         logMessage("ERROR: Song::load() %s has no events\n", path.c_str());
         return false;
@@ -423,7 +491,7 @@ void Song::clearGroups() {
     numGroups = 0;
 }
 
-bool Song::startGroupAt(uint32_t ticks) {
+bool Song::startGroupAt(uint32_t ticks, const Parts* parts) {
     if (ticks < groupCursorTicks) {
         groupCursorTicks = 0;
         groupCursorIndex = 0;
@@ -431,7 +499,7 @@ bool Song::startGroupAt(uint32_t ticks) {
     while (groupCursorIndex < numEvents) {
         Event& e = events[groupCursorIndex++];
         groupCursorTicks = e.ticks;
-        if (e.ticks == ticks && e.isNoteOn()) {
+        if (e.ticks == ticks && e.isNoteOn() && (!parts || parts->plays(e))) {
             e.start = 1;
             ++numGroups;
             if (numGroups > 4000) logMessage("numGroups: %d\n", static_cast<int>(numGroups));

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+class Parts;
+
 struct Color {
     float r = 0, g = 0, b = 0, a = 0;
 };
@@ -78,7 +80,8 @@ public:
     void findUsedChannels();
 
     void clearGroups();
-    bool startGroupAt(uint32_t ticks);
+    // With parts given, only a note-on of a part the performer plays can start a group.
+    bool startGroupAt(uint32_t ticks, const Parts* parts = nullptr);
     void addGroupCount() { ++numGroups; }
     void removeGroupCount() {
         if (numGroups > 0) --numGroups;
@@ -105,6 +108,9 @@ public:
     bool trace = false;
 
 private:
+    // Reads the file into the event array and runs the analysis; false, with one line logged, when it
+    // cannot.
+    bool read(const std::string& path);
     // Sets the tick rate from a header's division; false when the division gives no tick length.
     bool setTimeDivision(uint16_t division);
 };

@@ -1,6 +1,7 @@
 // The MIDI-input thread taps while the GUI thread taps, navigates, edits groups, listens, and grows
-// and hands over the take. Run under ThreadSanitizer this shows the engine's entry points are
-// serialised; in any build it checks that the shared state stays consistent.
+// and hands over the take, and the scheduler's thread plays what listening hands it. Run under
+// ThreadSanitizer this shows the engine's entry points are serialised; in any build it checks that
+// the shared state stays consistent.
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,7 @@ TEST_F(Concurrency, MidiInputAndTheGuiThreadNeverInterleaveInTheEngine) {
     load(chords(200));
     n.meta->zoom = 0.5;
     recording::state().keep = false;
+    ASSERT_TRUE(n.scheduler.start());
     std::atomic<bool> done{false};
 
     std::thread midi([&] {
@@ -54,12 +56,13 @@ TEST_F(Concurrency, MidiInputAndTheGuiThreadNeverInterleaveInTheEngine) {
         case 7: n.ungroup(); break;
         case 8: n.toggleMarker(); break;
         case 9: n.nextMarker(); break;
-        case 10: n.startListening(); n.listenTick(); break;
+        case 10: n.startListening(); std::this_thread::yield(); n.listenTick(); break;
         case 11: n.stopListening(); n.sendProgramChanges(); if (round % 48 == 0) n.goToStart(); break;
         case 12: n.take.tick(); if (round % 5 == 0) n.take.handOver(); break;
         }
     }
     midi.join();
+    n.scheduler.stop();
 
     EXPECT_GE(n.position, 0);
     EXPECT_LT(n.position, static_cast<int32_t>(n.song->numEvents));
@@ -71,4 +74,36 @@ TEST_F(Concurrency, MidiInputAndTheGuiThreadNeverInterleaveInTheEngine) {
     n.allNotesOff();
     EXPECT_EQ(n.soundingCount(), 0);
     EXPECT_GT(recording::state().sentCount, 4000);  // the pedal messages passed through alone
+}
+
+// Listening stopped and started again at once, many times, while the scheduler's thread plays:
+// each listen sends the song from the position in order, none of it twice, and nothing of it
+// after its stop has returned.
+TEST_F(Concurrency, ListeningStoppedAndRestartedQuicklyLosesAndRepeatsNothingThreaded) {
+    SongBuilder song;
+    for (int k = 0; k < 400; ++k) song.channelEvent(0.0005 * k, 0xB0, 0, 1, static_cast<uint8_t>(k % 128));
+    load(song);
+    n.meta->zoom = 0.5;
+    ASSERT_TRUE(n.scheduler.start());
+    std::vector<size_t> stops;
+    for (int round = 0; round < 40; ++round) {
+        n.startListening();
+        std::this_thread::sleep_for(std::chrono::microseconds(round * 500 % 7000));
+        std::lock_guard guard(n.engineLock);
+        n.stopListening();
+        stops.push_back(recording::state().sent.size());
+    }
+    n.startListening();
+    while (n.listening) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    n.scheduler.stop();
+
+    const std::vector<MidiMessage> sent = takeSent();
+    stops.push_back(sent.size());
+    size_t from = 0;
+    for (size_t stop : stops) {
+        for (size_t i = from; i < stop; ++i)
+            ASSERT_EQ(sent[i].data2, (i - from) % 128) << "listen " << &stop - &stops[0] << ", message " << i - from;
+        from = stop;
+    }
+    EXPECT_EQ(stops.back() - stops[stops.size() - 2], 400u) << "the last listen, left to finish, played it all";
 }

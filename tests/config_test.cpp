@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "config/Cfg.h"
 #include "support/TestEnv.h"
@@ -30,6 +34,16 @@ std::string withoutStamps(const std::string& log) {
         start = end + 1;
     }
     return out;
+}
+
+// Runs a save as a user who cannot write everywhere: as root, in a child process that has become
+// "nobody", since root writes into any folder.
+bool savesUnprivileged(Cfg& cfg) {
+    if (geteuid() != 0) return cfg.save(false);
+    const pid_t child = fork();
+    if (child == 0) _exit(setgid(65534) == 0 && setuid(65534) == 0 && cfg.save(false) ? 0 : 1);
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace
@@ -84,6 +98,15 @@ TEST(CfgLoad, TagsInAnyOrderAndNumbersOverSeveralLines) {
 TEST(CfgLoad, PathLosesLeadingBlanksButKeepsInnerAndTrailingOnes) {
     Loaded l("CURRENTSONG    /a b/c.mid  \n");
     EXPECT_EQ(l.cfg.currentSong, "/a b/c.mid  ");
+}
+
+TEST(CfgLoad, WindowsLineEndsReadAsUnixOnes) {
+    Loaded l("CURRENTSONG /songs/x.mid\r\nMIDIIN Keys\r\nMIDIOUT Synth\r\nSCREENINFO 1 2 3 4\r\nCOLORSCHEME 2\r\n");
+    EXPECT_EQ(l.cfg.currentSong, "/songs/x.mid");
+    EXPECT_EQ(l.cfg.midiInDeviceName, "Keys");
+    EXPECT_EQ(l.cfg.midiOutDeviceName, "Synth");
+    EXPECT_EQ(l.cfg.height, 4);
+    EXPECT_EQ(l.cfg.colorScheme, 2);
 }
 
 TEST(CfgLoad, PathOnTheNextLineIsReadAsAnUnknownTag) {
@@ -175,6 +198,13 @@ TEST(CfgSave, WritesTheFixedOrderAndSkipsEmptyNames) {
     EXPECT_TRUE(cfg.glutActive);
 }
 
+TEST(CfgSave, SavedPositionIsTheFramesSoTheWindowReopensWhereItWas) {
+    EXPECT_EQ(frameCorner({108, 137}, 8, 37), (WindowCorner{100, 100}));
+    EXPECT_EQ(frameCorner({-42, 17}, 8, 37), (WindowCorner{-50, -20})) << "off the screen stays off the screen";
+    EXPECT_EQ(frameCorner({10, 20}, 0, 0), (WindowCorner{10, 20}));
+    EXPECT_EQ(frameCorner({10, 20}, -1, -1), (WindowCorner{10, 20})) << "decorations not reported count as none";
+}
+
 TEST(CfgSave, SavedFileLoadsBackToTheSameSettings) {
     TestDir dir;
     Cfg saved;
@@ -231,4 +261,29 @@ TEST(CfgSave, ReplacesTheFileWholeLeavingNoTemporaryBehind) {
     ASSERT_TRUE(cfg.save(false));
     EXPECT_EQ(dir.read("Nolari.cfg"), "FULLSCREEN 0\nSHOWOVERVIEW 1\nLINEWIDTH 1\nNOTEWIDTH 1\nCOLORSCHEME 0\n");
     EXPECT_EQ(dir.read("Nolari.cfg.tmp"), "");
+}
+
+TEST(CfgSave, WritesThroughALinkKeepsPermissionsAndSavesInAFolderThatTakesNoNewFile) {
+    TestDir dir;
+    const std::string folder = dir.file("real"), real = dir.file("real/Nolari.cfg");
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    writeFile(real, "FULLSCREEN 1\n");
+    ASSERT_EQ(chmod(real.c_str(), 0606), 0);
+    ASSERT_EQ(symlink("real/Nolari.cfg", dir.file("Nolari.cfg").c_str()), 0);
+    Cfg cfg;
+    ASSERT_TRUE(cfg.save(false));
+    struct stat link, file;
+    ASSERT_EQ(lstat(dir.file("Nolari.cfg").c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    ASSERT_EQ(stat(real.c_str(), &file), 0);
+    EXPECT_EQ(file.st_mode & 07777, 0606u);
+    EXPECT_EQ(readFile(real).rfind("FULLSCREEN 0\n", 0), 0u);
+
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+    cfg.lineWidth = 3;
+    EXPECT_TRUE(savesUnprivileged(cfg));
+    EXPECT_NE(readFile(real).find("LINEWIDTH 3\n"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(real + ".tmp"));
+    chmod(folder.c_str(), 0755);
 }

@@ -224,12 +224,14 @@ TEST_F(Devices, SwitchingTheInputClosesTheOldOneAndStoresTheNewName) {
 TEST_F(Devices, MenuOptionsShowTheStateAndEachChoiceFlipsIt) {
     const std::string dashes(33, '-');
     const std::vector<std::string> before = {"midiIn", "midiOut", dashes, "Open ...", dashes,
-                                             "Channel 16: Play", "Pedal Events: User", "Channel: ALL"};
+                                             "Channel 16: Play", "Pedal Events: User", "Channel: ALL",
+                                             "Loop between markers: Off", "Listen speed", "Transpose (0)", "Parts"};
     EXPECT_EQ(labels(menuContents(*app).main), before);
     std::vector<int> values;
     for (const MenuEntry& entry : menuContents(*app).main)
         if (!entry.submenu) values.push_back(entry.value);
-    EXPECT_EQ(values, (std::vector<int>{-1, 1, -1, 2, 3, 4}));
+    EXPECT_EQ(values, (std::vector<int>{-1, 1, -1, 2, 3, 4, 5}));
+    EXPECT_EQ(menuContents(*app).main[10].value, 3) << "the Transpose submenu";
 
     app->selectMain(4);
     EXPECT_TRUE(app->meta->forceChannelOne);
@@ -239,22 +241,54 @@ TEST_F(Devices, MenuOptionsShowTheStateAndEachChoiceFlipsIt) {
     EXPECT_EQ(menuContents(*app).main[5].label, "Channel 16: Mute");
     app->selectMain(3);
     EXPECT_EQ(menuContents(*app).main[6].label, "Pedal Events: Auto");
+    app->selectMain(5);
+    EXPECT_EQ(menuContents(*app).main[8].label, "Loop between markers: On");
+    for (int choice : {12, 12, 12, -1}) app->selectTranspose(choice);
+    EXPECT_EQ(menuContents(*app).main[10].label, "Transpose (+23)") << "held within two octaves";
+    app->selectTranspose(-12);
+    app->selectTranspose(-12);
+    app->selectTranspose(-12);
+    EXPECT_EQ(menuContents(*app).main[10].label, "Transpose (-13)");
+    EXPECT_EQ(labels(menuContents(*app).transpose),
+              (std::vector<std::string>{"Up a semitone", "Down a semitone", "Up an octave", "Down an octave", "None"}));
 
     app->selectMain(4);
     app->selectMain(2);
     app->selectMain(3);
+    app->selectMain(5);
+    app->selectTranspose(0);
     EXPECT_EQ(labels(menuContents(*app).main), before);
     EXPECT_FALSE(app->meta->forceChannelOne || app->meta->chan16Mute || app->meta->sendPedalEvents);
+    EXPECT_FALSE(app->meta->loop);
+    EXPECT_EQ(app->meta->transpose, 0);
+}
+
+TEST_F(Devices, ListenSpeedSubmenuMarksTheSongsSpeedAndAChoiceIsKeptWithTheSong) {
+    const MenuEntry& entry = menuContents(*app).main[9];
+    EXPECT_EQ(entry.label, "Listen speed");
+    EXPECT_TRUE(entry.submenu);
+    EXPECT_EQ(entry.value, 2);
+    EXPECT_EQ(labels(menuContents(*app).listenSpeed),
+              (std::vector<std::string>{"        50 %", "        75 %", ">>>100 %", "        125 %"}));
+    app->selectListenSpeed(menuContents(*app).listenSpeed[0].value);
+    EXPECT_EQ(app->meta->listenSpeed, 50);
+    EXPECT_TRUE(app->menusDirty);
+    EXPECT_EQ(menuContents(*app).listenSpeed[0].label, ">>>50 %");
+    app->menusDirty = false;
+    app->selectListenSpeed(60);
+    EXPECT_EQ(app->meta->listenSpeed, 50);
+    EXPECT_FALSE(app->menusDirty);
+    EXPECT_EQ(dir.log(), "ERROR: Nolari::selectListenSpeed( 60 ) invalid menu item\n");
 }
 
 TEST_F(Devices, SeparatorChoiceIsLoggedAndChangesNothing) {
     app->selectMain(-1);
-    app->selectMain(5);
+    app->selectMain(6);
     EXPECT_FALSE(app->menusDirty);
     EXPECT_FALSE(app->meta->forceChannelOne || app->meta->chan16Mute || app->meta->sendPedalEvents);
     EXPECT_EQ(dir.log(),
               "ERROR: Nolari::selectMain( -1 ) invalid menu item\n"
-              "ERROR: Nolari::selectMain( 5 ) invalid menu item\n");
+              "ERROR: Nolari::selectMain( 6 ) invalid menu item\n");
 }
 
 TEST_F(Devices, DeviceMenusMarkTheConfiguredNameAndEndAtTheFirstFailedLookup) {

@@ -196,7 +196,7 @@ TEST(GroupLines, AreLineWidthOnePixelLinesAroundTheGroup) {
     EXPECT_TRUE(groupLineOffsets(-2, 792).empty());
 }
 
-TEST(MarkerBoxes, AreTenPixelsWideCentredOnTheirEventsWithTheirLabels) {
+TEST(MarkerBoxes, AreTenPixelsWideCentredOnTheirEventsWithTheirLabelsAndThePassageMarked) {
     Song song;
     Meta meta;
     SongBuilder b;
@@ -204,9 +204,11 @@ TEST(MarkerBoxes, AreTenPixelsWideCentredOnTheirEventsWithTheirLabels) {
     b.build(song);
     for (uint32_t i = 0; i < 12; ++i) meta.markers[i] = 2 * i;
     meta.numMarkers_ = 12;
-    const ViewFrame frame = frameOf(song, meta, 0);
+    ViewFrame frame = frameOf(song, meta, 0);
+    frame.passage = {true, 2, 4};  // the loop's passage, whose two markers stand out
     const std::vector<MarkerBox> boxes = markerBoxes(frame, 0.0, song.endTime);
     ASSERT_EQ(boxes.size(), 12u);
+    for (std::size_t i = 0; i < boxes.size(); ++i) EXPECT_EQ(boxes[i].endsPassage, i == 1 || i == 2) << i;
     EXPECT_EQ(boxes[0].label, '1');
     EXPECT_EQ(boxes[9].label, '0');
     EXPECT_EQ(boxes[10].label, 'e');

@@ -1,6 +1,8 @@
 // The per-song metadata file: created with defaults for a new song, read back tag by tag, every
 // bad argument logged, written atomically.
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <filesystem>
 
@@ -88,11 +90,37 @@ TEST_F(MetaFile, SavedSettingsMarkersAndGroupsReadBackTheSame) {
     EXPECT_EQ(dir.log(), "");
 }
 
+TEST_F(MetaFile, ListenSpeedIsWrittenAfterTheMarkersOnlyWhenNotTheSongsOwnTempo) {
+    meta.load(songPath, song);
+    meta.setMarker(2);
+    meta.listenSpeed = 75;
+    meta.save(song);
+    EXPECT_EQ(readFile(metaPath), defaultHead + "MARKER 2\nLISTENSPEED 75\nNOTE_GROUPS 3\n0\n480\n960\n");
+    EXPECT_EQ(loadMeta(readFile(metaPath)), "");
+    EXPECT_EQ(meta.listenSpeed, 75);
+    meta.listenSpeed = 100;
+    meta.save(song);
+    EXPECT_EQ(readFile(metaPath), defaultHead + "MARKER 2\nNOTE_GROUPS 3\n0\n480\n960\n");
+    EXPECT_EQ(loadMeta("LISTENSPEED 0\nLISTENSPEED 125\nLISTENSPEED\n"),
+              "ERROR: LISTENSPEED meta tag not followed by 50, 75, 100 or 125\n"
+              "ERROR: LISTENSPEED meta tag not followed by 50, 75, 100 or 125\n");
+    EXPECT_EQ(meta.listenSpeed, 125) << "a bad value keeps the one read before";
+}
+
 TEST_F(MetaFile, TagsComeInAnyOrderAndLaterOnesWin) {
     EXPECT_EQ(loadMeta("POSITION 2 ZOOM 4 FIRST_NOTE_POSITION 7\nZOOM 2.5\nCHAN16MUTE 2 POSITION 3"), "");
     EXPECT_EQ(meta.zoom, 2.5);
     EXPECT_EQ(meta.position, 3u);
     EXPECT_TRUE(meta.chan16Mute);
+}
+
+TEST_F(MetaFile, WindowsLineEndsReadAsUnixOnes) {
+    EXPECT_EQ(loadMeta("ZOOM 2.5\r\nPOSITION 3\r\nFORCE_CHANNEL_ONE 1\r\nMARKER 2\r\nNOTE_GROUPS 2\r\n0\r\n960\r\n"), "");
+    EXPECT_EQ(meta.zoom, 2.5);
+    EXPECT_EQ(meta.position, 3u);
+    EXPECT_TRUE(meta.forceChannelOne);
+    EXPECT_EQ(meta.numMarkers(), 1u);
+    EXPECT_EQ(song.numGroups, 2u);
 }
 
 TEST_F(MetaFile, FileWithoutNoteGroupsLeavesTheSongUngroupedAndUnwritten) {
@@ -213,6 +241,19 @@ TEST_F(MetaFile, SaveReportsAGroupCountThatDisagreesWithTheFlags) {
     EXPECT_EQ(readFile(metaPath), defaultHead + "NOTE_GROUPS 4\n0\n480\n960\n");
 }
 
+TEST_F(MetaFile, SaveWritesThroughALinkAndKeepsThePermissions) {
+    meta.load(songPath, song);
+    const std::string real = dir.file("real.mta");
+    ASSERT_EQ(std::rename(metaPath.c_str(), real.c_str()), 0);
+    ASSERT_EQ(chmod(real.c_str(), 0604), 0);
+    std::filesystem::create_symlink(real, metaPath);
+    meta.position = 5;
+    meta.save(song);
+    EXPECT_TRUE(std::filesystem::is_symlink(metaPath));
+    EXPECT_NE(readFile(real).find("POSITION 5\n"), std::string::npos);
+    EXPECT_EQ(std::filesystem::status(real).permissions(), std::filesystem::perms(0604));
+}
+
 TEST_F(MetaFile, UnwritableFolderIsSkippedSilently) {
     meta.load(songPath, song);
     meta.path = dir.file("missing-folder/song.mid.mta");
@@ -241,16 +282,44 @@ TEST_F(MetaFile, ChangingSongsKeepsTheEditsOfTheSongLeft) {
     app.loadCurrentSong();
     ASSERT_TRUE(app.songLoaded);
     app.meta->zoom = 3;
+    app.toggleLoop();
+    app.selectTranspose(-12);
 
     app.cfg_->currentSong = otherPath;
     app.loadCurrentSong();
     EXPECT_EQ(readFile(metaPath).substr(0, 7), "ZOOM 3\n");
     EXPECT_TRUE(app.songLoaded);
     EXPECT_EQ(app.meta->zoom, 10);
+    EXPECT_FALSE(app.meta->loop);
+    EXPECT_EQ(app.output.transpose(), 0);
 
     app.meta->position = 1;
     app.cfg_->currentSong = dir.file("missing.mid");
     app.loadCurrentSong();
     EXPECT_FALSE(app.songLoaded);
     EXPECT_EQ(readFile(otherPath + ".mta").substr(0, 19), "ZOOM 10\nPOSITION 1\n");
+
+    app.cfg_->currentSong = songPath;
+    app.loadCurrentSong();
+    EXPECT_TRUE(app.meta->loop);
+    EXPECT_EQ(app.meta->transpose, -12);
+    EXPECT_EQ(app.output.transpose(), -12);
+}
+
+TEST_F(MetaFile, PracticeTagsAreReadAndWrittenAfterTheMarkersOnlyWhenSet) {
+    EXPECT_EQ(loadMeta("LOOP 1\nTRANSPOSE -5\nMARKER 2\nNOTE_GROUPS 1\n0\n"), "");
+    EXPECT_TRUE(meta.loop);
+    EXPECT_EQ(meta.transpose, -5);
+    meta.save(song);
+    EXPECT_EQ(readFile(metaPath), defaultHead + "MARKER 2\nLOOP 1\nTRANSPOSE -5\nNOTE_GROUPS 1\n0\n");
+    meta.loop = false;
+    meta.transpose = 0;
+    meta.save(song);
+    EXPECT_EQ(readFile(metaPath), defaultHead + "MARKER 2\nNOTE_GROUPS 1\n0\n");
+
+    EXPECT_EQ(loadMeta("TRANSPOSE 25\nTRANSPOSE 24\nLOOP 0\nTRANSPOSE\n"),
+              "ERROR: TRANSPOSE meta tag not followed by -24 ... 24\n"
+              "ERROR: TRANSPOSE meta tag not followed by -24 ... 24\n");
+    EXPECT_EQ(meta.transpose, 24);
+    EXPECT_FALSE(meta.loop);
 }

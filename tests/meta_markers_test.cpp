@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "song/Loop.h"
 #include "song/Meta.h"
 #include "song_test_fixture.h"
 
@@ -82,6 +83,28 @@ TEST_F(Markers, TraceListsTheMarkersOnlyWhenSwitchedOn) {
               "Meta::setMarker(5)\nMARKERS: [0]=5  \n"
               "Meta::setMarker(2)\nMARKERS: [0]=2  [1]=5  \n"
               "Meta::clearMarker(5)\nMARKERS: [0]=2  \n");
+}
+
+// The loop's passage runs from the last marker at or before the position to the next marker.
+TEST_F(Markers, LoopPassageLiesBetweenTheMarkersAroundThePosition) {
+    for (uint32_t m : {10u, 20u, 30u}) meta.setMarker(m);
+    Loop loop;
+    const auto passageAt = [&](uint32_t position) {
+        loop.choose(meta, position);
+        const Passage& p = loop.passage();
+        return p.exists ? std::vector<uint32_t>{p.start, p.end} : std::vector<uint32_t>{};
+    };
+    EXPECT_EQ(passageAt(15), (std::vector<uint32_t>{})) << "the loop is off";
+    meta.loop = true;
+    EXPECT_EQ(passageAt(9), (std::vector<uint32_t>{})) << "before the first marker";
+    EXPECT_EQ(passageAt(10), (std::vector<uint32_t>{10, 20}));
+    EXPECT_EQ(passageAt(19), (std::vector<uint32_t>{10, 20}));
+    EXPECT_EQ(passageAt(20), (std::vector<uint32_t>{20, 30}));
+    EXPECT_EQ(passageAt(30), (std::vector<uint32_t>{})) << "at the last marker";
+    EXPECT_EQ(passageAt(31), (std::vector<uint32_t>{})) << "after the last marker";
+    loop.choose(meta, 15);
+    EXPECT_TRUE(loop.wraps(20)) << "a group beginning at the end marker or later";
+    EXPECT_FALSE(loop.wraps(19));
 }
 
 TEST(MarkersDeathTest, MarkerNumberBeyondTheMarkersEndsTheProgram) {

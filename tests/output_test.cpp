@@ -151,3 +151,62 @@ TEST_F(EventOutput, ProgramChangesSendTheLatestBeforeThePositionOnTheirOwnChanne
         EXPECT_EQ(sent[ch], (MidiMessage{static_cast<uint8_t>(0xC0 | ch), program, 0})) << "channel " << int(ch);
     }
 }
+
+// Group 1 at 0 s: 60 on channel 0, 36 on the percussion channel, 120 on channel 1; group 2 at 1 s: 62.
+class Transposition : public EngineTest {
+protected:
+    Transposition() {
+        load(SongBuilder()
+                 .note(0, 0.5, 60, 100, 0, true)
+                 .note(0, 0.5, 36, 90, 9)
+                 .note(0, 0.5, 120, 80, 1)
+                 .note(1, 0.5, 62, 100, 0, true));
+    }
+};
+
+TEST_F(Transposition, TapsAndReleasesSoundShiftedButPercussionAndOutOfRangeNotesArePaired) {
+    n.selectTranspose(12);
+    takeSent();
+    n.tap(1, 0);
+    EXPECT_EQ(takeSent(), (MessageList{noteOn(0, 72, 100), noteOn(9, 36, 90)})) << "132 lies beyond the range";
+    n.release(1);
+    EXPECT_EQ(takeSent(), (MessageList{noteOff(0, 72), noteOff(9, 36)}));
+    EXPECT_EQ(n.soundingCount(), 0);
+    EXPECT_EQ(n.song->events[0].pitch, 60) << "the song keeps its own pitches";
+    EXPECT_EQ(n.meta->transpose, 12);
+    EXPECT_EQ(dir.log(), "");
+}
+
+TEST_F(Transposition, ListeningSoundsShiftedAndMidiInputPassesAsPlayed) {
+    n.selectTranspose(-1);
+    n.startListening();
+    n.scheduler.runDue(n.listenOffset + 0.1);
+    EXPECT_EQ(takeSent(), (MessageList{noteOn(0, 59, 100), noteOn(9, 36, 90), noteOn(1, 119, 80)}));
+    n.midiIn(0xA0, 60, 30);
+    EXPECT_EQ(takeSent(), (MessageList{{0xA0, 60, 30}}));
+}
+
+TEST_F(Transposition, AChangeWhileNotesSoundEndsThemAtThePitchTheyWereSentWith) {
+    n.tap(1, 0);
+    takeSent();
+    n.selectTranspose(2);
+    EXPECT_EQ(resets(), 1);
+    EXPECT_EQ(takeSent(), (MessageList{noteOff(0, 60), noteOff(1, 120), noteOff(9, 36)}));
+    EXPECT_EQ(n.soundingCount(), 0);
+    n.tap(1, 0);
+    EXPECT_EQ(takeSent().back(), noteOn(0, 64, 100));
+}
+
+TEST_F(Transposition, OutputRemembersThePitchEachNoteWasSentWith) {
+    Output& out = n.output;
+    out.setTranspose(5);
+    out.send({0x93, 60, 100});
+    out.send({0xA3, 60, 40});
+    out.setTranspose(-5);
+    out.send({0x93, 60, 0});
+    out.send({0x83, 60, 0});
+    EXPECT_EQ(takeSent(), (MessageList{noteOn(3, 65, 100), {0xA3, 65, 40}, {0x93, 65, 0}, noteOff(3, 55)}))
+        << "the second Note Off follows no Note On: the setting of the moment";
+    out.setTranspose(-30);
+    EXPECT_EQ(out.transpose(), -24);
+}

@@ -117,6 +117,65 @@ TEST_F(Tapping, VelocityAboveTheMidiRangeIsHeldToIt) {
     EXPECT_EQ(takeSent(), (MessageList{noteOn(0, 60, 84), noteOn(0, 64, 127), noteOn(0, 67, 42)}));
 }
 
+// Five single notes a second apart, 60 to 64, each its own group: note 60 + k is events 2k, 2k + 1.
+// Markers at events 2 and 6 make the passage of notes 61 and 62.
+class LoopBetweenMarkers : public EngineTest {
+protected:
+    LoopBetweenMarkers() {
+        SongBuilder song;
+        for (uint8_t k = 0; k < 5; ++k) song.note(k, 0.5, static_cast<uint8_t>(60 + k), 100, 0, true);
+        load(song);
+        n.meta->setMarker(2);
+        n.meta->setMarker(6);
+        n.toggleLoop();
+    }
+    // Each tap's Note On pitches, with a W tap and release per group unless legato.
+    std::vector<int> tapped(int taps, bool legato = false) {
+        std::vector<int> pitches;
+        for (int i = 0; i < taps; ++i) {
+            n.tap(1, 0);
+            for (const MidiMessage& m : takeSent())
+                if ((m.status & 0xF0) == 0x90) pitches.push_back(m.data1);
+            if (!legato) n.release(1);
+            takeSent();
+        }
+        return pitches;
+    }
+};
+
+TEST_F(LoopBetweenMarkers, TapsGoRoundThePassageChosenByTheLastMove) {
+    n.goToMarker(0);
+    EXPECT_EQ(tapped(5), (std::vector<int>{61, 62, 61, 62, 61}));
+    EXPECT_EQ(resets(), 2) << "each way round starts with a silence";
+    n.nextNote();
+    EXPECT_EQ(tapped(2), (std::vector<int>{63, 64})) << "navigation left the passage: at the last marker";
+    n.goToMarker(0);
+    n.selectMain(5);
+    EXPECT_EQ(tapped(3), (std::vector<int>{61, 62, 63})) << "the loop is off";
+}
+
+TEST_F(LoopBetweenMarkers, TapAtThePassagesEndSilencesAndStartsItAgain) {
+    n.goToMarker(0);
+    tapped(2, true);
+    n.tap(2, 0);
+    EXPECT_EQ(resets(), 1);
+    EXPECT_EQ(takeSent(), (MessageList{noteOff(0, 62), noteOn(0, 61, 100)}));
+    EXPECT_EQ(n.soundingCount(), 1);
+    EXPECT_EQ(n.position, 3);
+    EXPECT_EQ(n.heldCount, 2);
+}
+
+TEST_F(LoopBetweenMarkers, BeforeTheFirstMarkerTapsPlayOnThroughTheSong) {
+    n.goToStart();
+    EXPECT_EQ(tapped(5), (std::vector<int>{60, 61, 62, 63, 64}));
+}
+
+TEST_F(LoopBetweenMarkers, APassageEndingAtTheSongsLastEventGoesRoundToo) {
+    n.meta->setMarker(9);
+    n.goToMarker(1);
+    EXPECT_EQ(tapped(4), (std::vector<int>{63, 64, 63, 64}));
+}
+
 class SongStart : public EngineTest {};
 
 TEST_F(SongStart, ControllersBeforeTheFirstGroupGoOutAheadOfIt) {
@@ -276,8 +335,8 @@ TEST_F(GroupWalk, GroupMaxVelocityLooksOnlyAtNoteOnsInTheRange) {
 class Listening : public EngineTest {
 protected:
     Listening() { load(threeGroups()); }
-    // Pretends that the given number of seconds of song time have passed since listening began.
-    void elapse(double seconds) { n.listenOffset -= seconds; }
+    // Plays what the scheduler holds that falls due by this song time since listening began.
+    void playUntilSongTime(double seconds) { n.scheduler.runDue(n.listenOffset + seconds * 100.0 / n.meta->listenSpeed); }
 };
 
 TEST_F(Listening, StartSilencesAndLastsHalfTheZoom) {
@@ -290,53 +349,108 @@ TEST_F(Listening, StartSilencesAndLastsHalfTheZoom) {
     EXPECT_TRUE(n.listening);
     EXPECT_EQ(resets(), 1);
     EXPECT_EQ(takeSent(), (MessageList{noteOff(0, 50)}));
-    EXPECT_EQ(n.listenIndex, 6);
+    EXPECT_EQ(n.scheduler.pending(), 4u + 1) << "the events from the position and the end";
     EXPECT_GE(n.listenEnd, before + 5.0);
     EXPECT_LE(n.listenEnd, after + 5.0);
     EXPECT_GE(n.listenOffset, before - 1.0);
     EXPECT_LE(n.listenOffset, after - 1.0);
 }
 
-TEST_F(Listening, EachTickSendsTheEventsThatHaveFallenDueInListOrder) {
+TEST_F(Listening, EachEventIsSentAtItsTimeInListOrderWithItsDueTime) {
     n.startListening();
-    elapse(-1.0);
-    n.listenTick();
+    playUntilSongTime(-0.001);
     EXPECT_TRUE(takeSent().empty());
-    elapse(1.6);
-    n.listenTick();
-    EXPECT_EQ(takeSent(), joined(chordOn, chordOff));
-    elapse(0.5);
-    n.listenTick();
+    playUntilSongTime(0.6);
+    const MessageList chord = takeSent();
+    EXPECT_EQ(chord, joined(chordOn, chordOff));
+    for (const MidiMessage& m : chord) EXPECT_DOUBLE_EQ(m.due, n.listenOffset + (m.status == 0x90 ? 0.0 : 0.5));
+    playUntilSongTime(1.0);
     EXPECT_EQ(takeSent(), (MessageList{noteOn(0, 72, 100)}));
     EXPECT_EQ(n.position, 0);
-    EXPECT_EQ(n.listenIndex, 7);
+}
+
+TEST_F(Listening, PlaysEveryEventBeforeTheEndTimeAndNoneAfter) {
+    n.meta->zoom = 4.0;  // two seconds: the note at 2 s falls due at the end itself
+    n.startListening();
+    playUntilSongTime(100);
+    EXPECT_EQ(takeSent(), joined(joined(chordOn, chordOff), {noteOn(0, 72, 100), noteOff(0, 72)}));
+    EXPECT_FALSE(n.listening);
+    EXPECT_EQ(resets(), 2);
+    EXPECT_EQ(n.scheduler.pending(), 0u);
 }
 
 TEST_F(Listening, GoesOnSilentlyAfterTheSongAndStopsAtTheEndTime) {
     n.startListening();
-    elapse(100);
-    n.listenTick();
+    playUntilSongTime(4.9);
     EXPECT_EQ(takeSent().size(), 10u);
-    n.listenTick();
-    EXPECT_TRUE(takeSent().empty());
     EXPECT_TRUE(n.listening);
     EXPECT_EQ(resets(), 1);
-    n.listenEnd = clockSeconds() - 0.001;
-    n.listenTick();
+    playUntilSongTime(5.0);
     EXPECT_FALSE(n.listening);
     EXPECT_EQ(resets(), 2);
 }
 
-TEST_F(Listening, StopEndsTheNotesThatListeningStarted) {
+TEST_F(Listening, AtHalfSpeedTheSameStretchLastsTwiceAsLong) {
+    n.meta->listenSpeed = 50;
+    const double before = clockSeconds();
     n.startListening();
-    elapse(0.1);
+    EXPECT_GE(n.listenEnd, before + 10.0);
+    n.scheduler.runDue(n.listenOffset + 1.999);
+    EXPECT_EQ(takeSent(), joined(chordOn, chordOff));
+    n.scheduler.runDue(n.listenOffset + 2.0);
+    EXPECT_EQ(takeSent(), (MessageList{noteOn(0, 72, 100)}));
+    n.scheduler.runDue(n.listenOffset + 9.999);
+    EXPECT_TRUE(n.listening);
+    EXPECT_EQ(takeSent().size(), 3u);
+}
+
+TEST_F(Listening, TheTimerEndsItWhenTheSchedulerHasNotPlayingWhatFellDueFirst) {
+    n.startListening();
     n.listenTick();
+    EXPECT_TRUE(n.listening);
+    n.listenOffset -= 100;  // as if the scheduler's thread had slept through the whole listen
+    n.listenEnd = clockSeconds() - 0.001;
+    n.scheduler.cancel();
+    n.listenIndex = 0;
+    n.queueListenBatch();
+    n.listenTick();
+    EXPECT_EQ(takeSent().size(), 10u);
+    EXPECT_FALSE(n.listening);
+    EXPECT_EQ(resets(), 2);
+}
+
+TEST_F(Listening, StopEndsTheNotesThatListeningStartedAndNothingQueuedPlaysAfter) {
+    n.startListening();
+    playUntilSongTime(0.1);
     takeSent();
     n.stopListening();
     EXPECT_FALSE(n.listening);
     EXPECT_EQ(takeSent(), chordOff);
     EXPECT_EQ(n.soundingCount(), 0);
     EXPECT_EQ(n.position, 0);
+    n.scheduler.runDue(1e12);
+    EXPECT_TRUE(takeSent().empty());
+}
+
+TEST_F(Listening, BatchesCoverAnHourWithoutQueueingItAll) {
+    SongBuilder hour;
+    for (int k = 0; k < 36000; ++k) hour.note(0.1 * k, 0.05, static_cast<uint8_t>(36 + k % 48), 100, 0, true);
+    load(hour);
+    n.meta->zoom = 7200.0;
+    n.startListening();
+    uint32_t mostQueued = 0;
+    while (n.listening) {
+        mostQueued = std::max(mostQueued, n.scheduler.pending());
+        n.scheduler.runDue(n.scheduler.nextDue());
+    }
+    EXPECT_LE(mostQueued, 400u);
+    const MessageList sent = takeSent();
+    ASSERT_EQ(sent.size(), 72000u);
+    for (uint32_t i = 0; i < 72000; ++i) {
+        const Event& e = event(i);
+        ASSERT_EQ(sent[i], (e.isNoteOn() ? noteOn(0, e.pitch, 100) : noteOff(0, e.pitch))) << i;
+        ASSERT_DOUBLE_EQ(sent[i].due, n.listenOffset + e.time) << i;
+    }
 }
 
 TEST_F(Listening, MidiInputPlaysOnWithoutStoppingIt) {

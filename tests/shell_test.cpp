@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <thread>
+#include <vector>
 
+#include "app/CommandLine.h"
 #include "app/Nolari.h"
+#include "app/Version.h"
 #include "config/Cfg.h"
 #include "song/Meta.h"
+#include "song_test_fixture.h"
 
 TEST(RedrawThrottle, SlowOverviewDrawPostponesTheNextOne) {
     Nolari n;
@@ -32,6 +37,7 @@ TEST(Title, IsDeferredUntilTheWindowExists) {
     EXPECT_EQ(n.songPath, "/songs/a.mid");
     EXPECT_TRUE(n.titlePending);
     EXPECT_EQ(titleText("/songs/a.mid"), "Nolari /songs/a.mid         [F1 Help]");
+    EXPECT_EQ(titleText("/songs/a.mid", true), "Nolari /songs/a.mid [loop]         [F1 Help]");
 }
 
 TEST(MainObject, StartsWithNothingLoadedAndItsPitchColours) {
@@ -60,4 +66,71 @@ TEST(RedrawThrottle, RequestFromAnotherThreadIsLeftToTheTimer) {
     other.join();
     EXPECT_TRUE(n.redisplayWanted);
     EXPECT_EQ(n.redrawNotBefore, 0.0) << "the throttle belongs to the GUI thread";
+}
+
+TEST(CommandLine, TakesOneSongRelativeToTheCallersFolderOrAnOption) {
+    auto parse = [](std::vector<const char*> args) {
+        args.insert(args.begin(), "nolari");
+        return parseCommandLine(static_cast<int>(args.size()), args.data(), "/home/ann/music");
+    };
+    EXPECT_EQ(parse({}).action, CommandLine::Action::Run);
+    EXPECT_EQ(parse({}).song, "");
+    EXPECT_EQ(parse({"bach/fugue.mid"}).song, "/home/ann/music/bach/fugue.mid");
+    EXPECT_EQ(parse({"./bach//fugue.mid"}).song, "/home/ann/music/bach/fugue.mid");
+    EXPECT_EQ(parse({"../ode.mid"}).song, "/home/ann/music/../ode.mid") << "a symbolic link may lead elsewhere";
+    EXPECT_EQ(parse({"/tmp/a b.mid"}).song, "/tmp/a b.mid");
+    EXPECT_EQ(parse({"--help"}).action, CommandLine::Action::ShowHelp);
+    EXPECT_EQ(parse({"song.mid", "--version"}).action, CommandLine::Action::ShowVersion);
+    for (auto refused : {std::vector<const char*>{"-h"}, {"--verbose"}, {"-"}, {"a.mid", "b.mid"}, {""}})
+        EXPECT_EQ(parse(refused).action, CommandLine::Action::Misuse) << refused.back();
+}
+
+TEST(CommandLine, HelpAndVersionGoToStandardOutputMisuseToStandardErrorWithStatusTwo) {
+    auto answer = [](CommandLine::Action action, std::string& out, std::string& err) {
+        std::FILE* outFile = std::tmpfile();
+        std::FILE* errFile = std::tmpfile();
+        CommandLine commandLine;
+        commandLine.action = action;
+        commandLine.problem = "unknown option '-x'";
+        const int status = answerCommandLine(commandLine, outFile, errFile);
+        auto text = [](std::FILE* f) {
+            std::string s(static_cast<size_t>(std::ftell(f)), '\0');
+            std::rewind(f);
+            s.resize(std::fread(s.data(), 1, s.size(), f));
+            std::fclose(f);
+            return s;
+        };
+        out = text(outFile);
+        err = text(errFile);
+        return status;
+    };
+    std::string out, err;
+    EXPECT_EQ(answer(CommandLine::Action::ShowHelp, out, err), 0);
+    EXPECT_EQ(out.rfind("Usage: nolari [SONG]\n", 0), 0u);
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(answer(CommandLine::Action::ShowVersion, out, err), 0);
+    EXPECT_EQ(out, "nolari " NOLARI_VERSION "\n");
+    EXPECT_EQ(answer(CommandLine::Action::Misuse, out, err), 2);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err.rfind("nolari: unknown option '-x'\nUsage: nolari [SONG]\n", 0), 0u);
+}
+
+using SongArgument = SongFixture;
+
+TEST_F(SongArgument, ReplacesTheConfiguredSongOnlyWhenItLoads) {
+    SmfWriter().note(0, 240, 60).save(dir.file("given.mid"));
+    Nolari n;
+    n.cfg_->currentSong = "/songs/configured.mid";
+    n.cfg_->hasCurrentSong = true;
+
+    EXPECT_FALSE(n.loadSongArgument(dir.file("missing.mid")));
+    EXPECT_FALSE(n.songLoaded);
+    EXPECT_EQ(n.cfg_->currentSong, "/songs/configured.mid");
+    EXPECT_NE(dir.log().find("unable to open " + dir.file("missing.mid")), std::string::npos);
+    EXPECT_EQ(dir.read("Nolari.cfg"), "") << "a failed argument saves nothing";
+
+    EXPECT_TRUE(n.loadSongArgument(dir.file("given.mid")));
+    EXPECT_TRUE(n.songLoaded);
+    EXPECT_EQ(n.songPath, dir.file("given.mid"));
+    EXPECT_NE(dir.read("Nolari.cfg").find("CURRENTSONG " + dir.file("given.mid")), std::string::npos);
 }

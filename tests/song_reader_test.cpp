@@ -1,5 +1,8 @@
 // Reading Standard MIDI Files into the song's one sorted event array.
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <tuple>
 #include <vector>
@@ -198,7 +201,8 @@ TEST_F(Reader, MissingOrForeignTrackChunks) {
 
     dir.clearLog();
     EXPECT_FALSE(loadBytes(patched(good, firstTrackAt, "XTrk")));
-    EXPECT_EQ(dir.log(), "ERROR: Song::load() first chunk wasn't a header\n");
+    EXPECT_EQ(dir.log(), "Song::load() skipped a chunk 'XTrk' of 12 bytes before track chunk 0\n"
+                         "ERROR: Song::load() first chunk wasn't a header\n");
 
     dir.clearLog();
     EXPECT_FALSE(loadBytes(patched(good, numTracksAt, std::string("\0\2", 2)) + header));
@@ -224,12 +228,56 @@ TEST_F(Reader, DeltaTimesHaveAtMostFourBytes) {
     EXPECT_EQ(dir.log(), "ERROR: Song::load() track chunk 0 ended early\n");
 }
 
-TEST_F(Reader, FileEndingInsideATrackEndedEarly) {
+TEST_F(Reader, FileEndingInsideATrackBeforeTheLastEndedEarly) {
     SmfWriter w;
     w.on(0, 60).off(10, 60).track().on(0, 62).off(10, 62);
-    const std::string bytes = w.bytes();
-    EXPECT_FALSE(loadBytes(bytes.substr(0, bytes.size() - 3)));
-    EXPECT_EQ(dir.log(), "ERROR: Song::load() track chunk 1 ended early\n");
+    EXPECT_FALSE(loadBytes(w.bytes().substr(0, firstTrackAt + 8 + 6)));
+    EXPECT_EQ(dir.log(), "ERROR: Song::load() track chunk 0 ended early\n");
+}
+
+TEST_F(Reader, RealWorldFilesLoadAsOtherPlayersLoadThem) {
+    SmfWriter w;
+    w.on(0, 60).off(10, 60).track().on(0, 62).off(10, 62);
+    const std::string smf = w.bytes();
+    const std::size_t secondTrackAt = smf.rfind("MTrk");
+    auto littleEndian = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+
+    const std::string alien = std::string("XFIH\0\0\0\3", 8) + "abc";
+    std::string withAliens = smf;
+    withAliens.insert(secondTrackAt, alien).insert(firstTrackAt, alien);
+    ASSERT_TRUE(loadBytes(withAliens));
+    EXPECT_EQ(song.numEvents, 4u);
+    EXPECT_EQ(dir.log(), "Song::load() skipped a chunk 'XFIH' of 3 bytes before track chunk 0\n"
+                         "Song::load() skipped a chunk 'XFIH' of 3 bytes before track chunk 1\n");
+
+    const std::string info = "INFO" + littleEndian(3) + "abc" + '\0';
+    dir.clearLog();
+    ASSERT_TRUE(loadBytes("RIFF" + littleEndian(uint32_t(4 + info.size() + 8 + smf.size())) + "RMID" + info + "data" +
+                          littleEndian(uint32_t(smf.size())) + smf));
+    EXPECT_EQ(song.numEvents, 4u);
+    EXPECT_EQ(dir.log(), "Song::load() " + songPath + " is a RIFF RMID file: reading the MIDI file inside\n");
+
+    // The last track lacks its End of Track and one byte of its last event.
+    dir.clearLog();
+    ASSERT_TRUE(loadBytes(smf.substr(0, smf.size() - 5)));
+    EXPECT_EQ(song.numEvents, 3u);
+    EXPECT_EQ(dir.log(), "Song::load() track chunk 1 runs past the end of the file: read up to the end\n");
+}
+
+TEST_F(Reader, OnlyRegularFilesOfAHoldableSizeAreRead) {
+    const std::string pipe = dir.file("pipe.mid"), huge = dir.file("huge.mid");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    for (const std::string& path : {dir.path(), std::string("/dev/zero"), pipe}) {
+        dir.clearLog();
+        EXPECT_FALSE(song.load(path));
+        EXPECT_EQ(dir.log(), "ERROR: Song::load() " + path + " is not a regular file\n");
+    }
+    writeFile(huge, "");
+    ASSERT_EQ(truncate(huge.c_str(), (off_t{1} << 30) + 1), 0);
+    dir.clearLog();
+    EXPECT_FALSE(song.load(huge));
+    EXPECT_EQ(dir.log(), "ERROR: Song::load() " + huge + " is too large to hold\n");
+    EXPECT_EQ(song.numEvents, 0u);
 }
 
 TEST_F(Reader, MalformedStatusFailsTheLoadWithAStampedLineAndTheProgramGoesOn) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "midi/WindowsSynthGeneralMIDI.h"
+#include "support/RecordingAudio.h"
 #include "support/TestEnv.h"
 
 // FluidSynth loads SoundFont samples on libgomp's thread pool. libgomp is not built for
@@ -192,14 +193,13 @@ TEST(SynthThreads, MessagesFromTwoThreadsWhileRenderingStayConsistent) {
     EXPECT_EQ(dir.log(), "");
 }
 
-// The latency file holds milliseconds; the default output buffer is 16 periods of 64 frames at
-// 44.1 kHz, 23 ms.
+// The latency file holds milliseconds; a first start asks the output for 5.
 TEST(SynthLatencyFile, MissingFileIsWrittenWithTheCurrentLatency) {
     TestDir dir;
     WindowsSynthGeneralMIDI s;
     ASSERT_TRUE(s.openOffline());
-    EXPECT_EQ(s.getWriteLatency(), 23);
-    EXPECT_EQ(dir.read("WindowsSynthGeneralMIDI.cfg"), "23");
+    EXPECT_EQ(s.getWriteLatency(), 5);
+    EXPECT_EQ(dir.read("WindowsSynthGeneralMIDI.cfg"), "5");
 }
 
 TEST(SynthLatencyFile, NumberIsAppliedAndTheFileKept) {
@@ -207,7 +207,7 @@ TEST(SynthLatencyFile, NumberIsAppliedAndTheFileKept) {
     dir.write("WindowsSynthGeneralMIDI.cfg", "  50 ms, set by hand\n");
     WindowsSynthGeneralMIDI s;
     ASSERT_TRUE(s.openOffline());
-    EXPECT_NEAR(s.getWriteLatency(), 50, 1);
+    EXPECT_EQ(s.getWriteLatency(), 50);
     EXPECT_EQ(dir.read("WindowsSynthGeneralMIDI.cfg"), "  50 ms, set by hand\n");
 
     // A value written by an earlier run comes back unchanged.
@@ -223,7 +223,7 @@ TEST(SynthLatencyFile, NegativeNumberIsIgnoredAndTheFileUntouched) {
     dir.write("WindowsSynthGeneralMIDI.cfg", "-40");
     WindowsSynthGeneralMIDI s;
     ASSERT_TRUE(s.openOffline());
-    EXPECT_EQ(s.getWriteLatency(), 23);
+    EXPECT_EQ(s.getWriteLatency(), 5);
     EXPECT_EQ(dir.read("WindowsSynthGeneralMIDI.cfg"), "-40");
 }
 
@@ -232,6 +232,89 @@ TEST(SynthLatencyFile, FileWithoutNumberAtItsStartIsRewritten) {
     dir.write("WindowsSynthGeneralMIDI.cfg", "latency 50\n");
     WindowsSynthGeneralMIDI s;
     ASSERT_TRUE(s.openOffline());
-    EXPECT_EQ(s.getWriteLatency(), 23);
-    EXPECT_EQ(dir.read("WindowsSynthGeneralMIDI.cfg"), "23");
+    EXPECT_EQ(s.getWriteLatency(), 5);
+    EXPECT_EQ(dir.read("WindowsSynthGeneralMIDI.cfg"), "5");
+}
+
+// The outputs the machine offers are set at the recording seam; latencies are at 48 kHz, so 5 ms is
+// 240 frames.
+class SynthAudioOutput : public ::testing::Test {
+protected:
+    void SetUp() override { recording::resetAudio(); }
+    void TearDown() override { recording::resetAudio(); }
+    recording::Audio& audio = recording::audio();
+    TestDir dir;
+};
+
+TEST_F(SynthAudioOutput, PipeWireStreamComesFirstAsksForTheLatencyAndRendersTheSynthesizer) {
+    audio.pipeWireRuns = true;
+    WindowsSynthGeneralMIDI s;
+    ASSERT_TRUE(s.open());
+    EXPECT_EQ(audio.asked, (std::vector<recording::AudioRequest>{{"pipewire", 240, 0, 0}}));
+    EXPECT_EQ(audio.sampleRate, 48000);
+    EXPECT_EQ(dir.read("WindowsSynthGeneralMIDI.cfg"), "5");
+    EXPECT_EQ(dir.log(), "Software synth audio output: pipewire\n");
+    // Before the first cycle the request stands; then the graph's quantum is what was granted.
+    EXPECT_EQ(s.getWriteLatency(), 5);
+    audio.quantum = 1024;
+    EXPECT_EQ(s.getWriteLatency(), 21);
+
+    s.setWriteLatency(10);
+    EXPECT_EQ(audio.latencyChanges, std::vector<int>{480});
+
+    s.send(0, 0x90, 60, 100);
+    std::vector<float> interleaved(2 * 4800);
+    audio.render(audio.renderContext, interleaved.data(), 4800);
+    double sum = 0;
+    for (float sample : interleaved) sum += sample * sample;
+    EXPECT_GT(std::sqrt(sum / interleaved.size()), audible);
+    s.close();
+    EXPECT_FALSE(audio.streamOpen);
+}
+
+TEST_F(SynthAudioOutput, WithoutPipeWireOnlyTheDriversFluidSynthHasAreAskedInOrder) {
+    audio.drivers = {"jack", "alsa"};
+    audio.opening = {"alsa"};
+    dir.write("WindowsSynthGeneralMIDI.cfg", "8");
+    WindowsSynthGeneralMIDI s;
+    ASSERT_TRUE(s.open());
+    // ALSA gets two periods that together hold the latency.
+    EXPECT_EQ(audio.asked, (std::vector<recording::AudioRequest>{
+                               {"pipewire", 384, 0, 0}, {"jack", 0, 16, 64}, {"alsa", 0, 2, 192}}));
+    EXPECT_EQ(s.getWriteLatency(), 8);
+    EXPECT_EQ(dir.log(), "Software synth audio output: alsa\n");
+
+    // The driver starts again with the new buffer.
+    s.setWriteLatency(20);
+    EXPECT_EQ(audio.asked.back(), (recording::AudioRequest{"alsa", 0, 2, 480}));
+    EXPECT_EQ(audio.driversOpen, 1);
+    EXPECT_EQ(s.getWriteLatency(), 20);
+    s.close();
+    EXPECT_EQ(audio.driversOpen, 0);
+}
+
+TEST_F(SynthAudioOutput, PulseAudioIsAskedForOnePeriodOfTheLatencyAndJackGrantsItsPeriod) {
+    audio.opening = {"pulseaudio", "jack"};
+    WindowsSynthGeneralMIDI pulse;
+    ASSERT_TRUE(pulse.open());
+    EXPECT_EQ(audio.asked.back(), (recording::AudioRequest{"pulseaudio", 0, 2, 240}));
+    EXPECT_EQ(pulse.getWriteLatency(), 5);
+    pulse.close();
+
+    audio.opening = {"jack"};
+    audio.jackFrames = 1024;
+    audio.asked.clear();
+    WindowsSynthGeneralMIDI jack;
+    ASSERT_TRUE(jack.open());
+    EXPECT_EQ(audio.asked.back().output, "jack");
+    EXPECT_EQ(jack.getWriteLatency(), 21);
+    jack.setWriteLatency(2);
+    EXPECT_EQ(audio.asked.size(), 3u) << "JACK's period is the server's; nothing is asked again";
+}
+
+TEST_F(SynthAudioOutput, NoOutputOpeningLeavesTheSynthesizerClosedAndNamesWhatWasTried) {
+    audio.drivers = {"pulseaudio", "alsa"};
+    WindowsSynthGeneralMIDI s;
+    EXPECT_FALSE(s.open());
+    EXPECT_EQ(dir.log(), "ERROR: Unable to open an audio output for the software synth (tried pipewire, pulseaudio, alsa)\n");
 }

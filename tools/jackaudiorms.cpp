@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "tools/jackconnect.h"
+
 namespace {
 
 // The process callback hands one sum per period to the main thread through a ring that only it
@@ -45,15 +47,6 @@ int process(jack_nframes_t frames, void*) {
 }
 
 void onSignal(int) { stopping = true; }
-
-bool connectWithin(jack_client_t* client, const char* source, const char* destination, double seconds) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (jack_port_by_name(client, source) && jack_connect(client, source, destination) == 0) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
 
 }  // namespace
 

@@ -1,15 +1,25 @@
-// jackcap <outfile>: a JACK MIDI client for the whole-program tests. It registers the client
-// "nolaricap" with the MIDI ports "in" and "out", writes one line per MIDI event arriving at "in"
-// ("<absolute frame> <hex bytes>") and, for every "send <hex bytes>" line read on standard input,
-// sends that message from "out" at the start of the next period and writes
-// "sent <absolute frame> <hex bytes>". Every line is flushed at once so that a test can wait for it.
-// The process callback allocates nothing: events travel to and from it through ring buffers.
+// jackcap <outfile> [AUDIO_SOURCE_PORT...]: a JACK MIDI client for the whole-program tests. It
+// registers the client "nolaricap" with the MIDI ports "in" and "out", writes one line per MIDI
+// event arriving at "in" ("<absolute frame> <hex bytes>") and, for every "send <hex bytes>" line
+// read on standard input, sends that message from "out" at the start of the next period and writes
+// "sent <absolute frame> <hex bytes>".
+// Given audio source ports, it also listens to them through audio inputs of its own and writes
+// "sound <absolute frame>" at the first sample above -60 dB after quiet and "quiet <absolute frame>"
+// once the sound has stayed below -70 dB for 0.1 s, so a test can time a sound from the message
+// that caused it in the same frames; a shorter stretch inside a sound that holds a period of digital
+// silence, which only a period the source failed to fill makes, is written as "gap <absolute frame>". Each source port is waited
+// for up to 30 s. It writes "period <frames>" when the server's
+// period is first seen or changes, and "xruns <count>" whenever the server reports a late cycle.
+// Every line is flushed at once so that a test can wait for it. The process callback allocates
+// nothing: events travel to and from it through ring buffers.
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <jack/ringbuffer.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -18,17 +28,24 @@
 #include <iostream>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include "tools/jackconnect.h"
 
 namespace {
 
 constexpr size_t maxMessage = 256;
 constexpr size_t ringSize = 1 << 20;
 
-enum class Kind : uint8_t { received, sent };
+constexpr float soundLevel = 1e-3f;   // -60 dB
+constexpr float quietLevel = 3e-4f;   // -70 dB
+constexpr jack_nframes_t quietLength = 4800;  // 0.1 s at 48 kHz ends a sound
+
+enum class Kind : uint8_t { received, sent, sound, quiet, gap, period };
 
 // One record in the log ring, followed by `size` message bytes.
 struct Record {
-    uint32_t frame;
+    uint32_t frame;  // the period's length for Kind::period
     uint16_t size;
     Kind kind;
 };
@@ -44,7 +61,14 @@ struct Capture {
     jack_port_t* out = nullptr;
     jack_ringbuffer_t* log = nullptr;       // process thread → writer
     jack_ringbuffer_t* commands = nullptr;  // stdin reader → process thread
+    std::vector<jack_port_t*> audio;
+    std::vector<const float*> buffers;  // sized with audio, so the process callback allocates nothing
+    bool sounding = false;
+    jack_nframes_t quietFrames = 0;  // of the quiet stretch since the last loud period
+    bool silentInStretch = false;    // a period of that stretch was all zeros
+    jack_nframes_t period = 0;
     std::atomic<unsigned> dropped{0};
+    std::atomic<unsigned> xruns{0};
 };
 
 Capture capture;
@@ -64,7 +88,7 @@ void logEvent(Kind kind, jack_nframes_t frame, const jack_midi_data_t* bytes, si
     // Header and bytes go in with one write, so the writer never sees a header without its bytes.
     char entry[sizeof record + maxMessage];
     std::memcpy(entry, &record, sizeof record);
-    std::memcpy(entry + sizeof record, bytes, size);
+    if (size) std::memcpy(entry + sizeof record, bytes, size);
     jack_ringbuffer_write(capture.log, entry, sizeof record + size);
 }
 
@@ -96,10 +120,59 @@ void sendPending(jack_nframes_t start, jack_nframes_t frames) {
     }
 }
 
+// The loudest sample of all audio inputs at one frame.
+float peakAt(const std::vector<const float*>& inputs, jack_nframes_t i) {
+    float peak = 0;
+    for (const float* samples : inputs) peak = std::max(peak, std::fabs(samples[i]));
+    return peak;
+}
+
+void listen(jack_nframes_t start, jack_nframes_t frames) {
+    if (capture.audio.empty()) return;
+    std::vector<const float*>& inputs = capture.buffers;
+    for (size_t p = 0; p < capture.audio.size(); ++p)
+        inputs[p] = static_cast<const float*>(jack_port_get_buffer(capture.audio[p], frames));
+    float periodPeak = 0;
+    for (jack_nframes_t i = 0; i < frames; ++i) {
+        const float peak = peakAt(inputs, i);
+        periodPeak = std::max(periodPeak, peak);
+        if (!capture.sounding && peak > soundLevel) {
+            capture.sounding = true;
+            logEvent(Kind::sound, start + i, nullptr, 0);
+        }
+    }
+    if (!capture.sounding) return;
+    if (periodPeak >= quietLevel) {
+        // Digital silence inside a sound that goes on is a period the source left unfilled.
+        if (capture.silentInStretch) logEvent(Kind::gap, start - capture.quietFrames, nullptr, 0);
+        capture.quietFrames = 0;
+        capture.silentInStretch = false;
+        return;
+    }
+    if (periodPeak == 0.0f) capture.silentInStretch = true;
+    capture.quietFrames += frames;
+    if (capture.quietFrames >= quietLength) {
+        capture.sounding = false;
+        capture.quietFrames = 0;
+        capture.silentInStretch = false;
+        logEvent(Kind::quiet, start + frames, nullptr, 0);
+    }
+}
+
 int process(jack_nframes_t frames, void*) {
     const jack_nframes_t start = jack_last_frame_time(capture.client);
+    if (frames != capture.period) {
+        capture.period = frames;
+        logEvent(Kind::period, frames, nullptr, 0);
+    }
     receive(start, frames);
     sendPending(start, frames);
+    listen(start, frames);
+    return 0;
+}
+
+int onXrun(void*) {
+    ++capture.xruns;
     return 0;
 }
 
@@ -151,6 +224,10 @@ void writeRecords(FILE* out) {
         unsigned char bytes[maxMessage];
         jack_ringbuffer_read(capture.log, reinterpret_cast<char*>(bytes), record.size);
         if (record.kind == Kind::sent) std::fprintf(out, "sent ");
+        if (record.kind == Kind::sound) std::fprintf(out, "sound ");
+        if (record.kind == Kind::quiet) std::fprintf(out, "quiet ");
+        if (record.kind == Kind::gap) std::fprintf(out, "gap ");
+        if (record.kind == Kind::period) std::fprintf(out, "period ");
         std::fprintf(out, "%u", record.frame);
         for (uint16_t i = 0; i < record.size; ++i) std::fprintf(out, " %02x", bytes[i]);
         std::fprintf(out, "\n");
@@ -158,7 +235,15 @@ void writeRecords(FILE* out) {
     }
 }
 
-bool openClient() {
+void writeXruns(FILE* out, unsigned& reported) {
+    const unsigned count = capture.xruns.load();
+    if (count == reported) return;
+    reported = count;
+    std::fprintf(out, "xruns %u\n", count);
+    std::fflush(out);
+}
+
+bool openClient(int sources) {
     jack_status_t status;
     capture.client = jack_client_open("nolaricap", static_cast<jack_options_t>(JackNoStartServer | JackUseExactName),
                                       &status);
@@ -172,7 +257,18 @@ bool openClient() {
         std::fprintf(stderr, "jackcap: cannot register the MIDI ports\n");
         return false;
     }
+    for (int i = 1; i <= sources; ++i) {
+        const std::string name = "audio_" + std::to_string(i);
+        jack_port_t* port = jack_port_register(capture.client, name.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        if (!port) {
+            std::fprintf(stderr, "jackcap: cannot register port %s\n", name.c_str());
+            return false;
+        }
+        capture.audio.push_back(port);
+    }
+    capture.buffers.resize(capture.audio.size());
     jack_set_process_callback(capture.client, process, nullptr);
+    jack_set_xrun_callback(capture.client, onXrun, nullptr);
     jack_on_shutdown(capture.client, onShutdown, nullptr);
     if (jack_activate(capture.client) != 0) {
         std::fprintf(stderr, "jackcap: cannot activate the client\n");
@@ -184,8 +280,8 @@ bool openClient() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: jackcap <outfile>\n");
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: jackcap <outfile> [AUDIO_SOURCE_PORT...]\n");
         return 2;
     }
     FILE* out = std::fopen(argv[1], "w");
@@ -197,12 +293,21 @@ int main(int argc, char** argv) {
     capture.commands = jack_ringbuffer_create(ringSize);
     std::signal(SIGTERM, onSignal);
     std::signal(SIGINT, onSignal);
-    if (!openClient()) return 1;
+    if (!openClient(argc - 2)) return 1;
+    for (int i = 2; i < argc; ++i) {
+        if (!connectWithin(capture.client, argv[i], jack_port_name(capture.audio[i - 2]), 30.0)) {
+            std::fprintf(stderr, "jackcap: cannot connect %s\n", argv[i]);
+            jack_client_close(capture.client);
+            return 1;
+        }
+    }
 
     // Standard input may stay open and silent for the whole run, so it is read on its own thread.
     std::thread(readCommands).detach();
+    unsigned xrunsReported = 0;
     while (!stopping) {
         writeRecords(out);
+        writeXruns(out, xrunsReported);
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     jack_deactivate(capture.client);

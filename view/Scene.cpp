@@ -20,6 +20,8 @@ bool isLastEvent(const Song& song, const Event* e) { return e->isLast || e == la
 // The number of pitch steps between the song's lowest and highest note; 0 for a song without notes.
 int pitchSpan(const Song& song) { return std::max(0, song.highestPitch - song.lowestPitch); }
 
+Role roleOf(const ViewFrame& frame, const Event& e) { return frame.meta ? frame.meta->parts.roleOf(e) : Role::Play; }
+
 const Instrument* instrumentOf(const Song& song, const Event& e) {
     return e.inst < song.numInstruments ? &song.instruments[e.inst] : nullptr;
 }
@@ -97,17 +99,19 @@ double overviewRowTop(const ViewFrame& frame, int pitch) {
 
 bool isSounding(const Event& e, double t) { return e.other && e.time < t && t < e.other->time; }
 
+// A part Nolari follows with is drawn pale throughout, so the performer sees which notes are theirs.
 Color noteColor(const ViewFrame& frame, const Event& e, double t) {
     const bool sounding = isSounding(e, t);
-    if (frame.colorScheme == 1) return sounding ? white : grey;
+    const bool pale = sounding || roleOf(frame, e) == Role::Follow;
+    if (frame.colorScheme == 1) return sounding ? white : pale ? lighten(grey) : grey;
     if (frame.colorScheme == 3) {
         const int p = e.pitch & 127;
-        return sounding ? frame.palePitchColors[p] : frame.pitchColors[p];
+        return pale ? frame.palePitchColors[p] : frame.pitchColors[p];
     }
     const Instrument* inst = instrumentOf(*frame.song, e);
     if (!inst) return sounding ? white : grey;
-    if (frame.colorScheme == 2) return sounding ? inst->paleNarrowColor : inst->narrowColor;
-    return sounding ? inst->paleColor : inst->color;
+    if (frame.colorScheme == 2) return pale ? inst->paleNarrowColor : inst->narrowColor;
+    return pale ? inst->paleColor : inst->color;
 }
 
 // Bars for the events around the centre note, then the group marks from the centre note to the
@@ -127,7 +131,7 @@ LocalScene localScene(const ViewFrame& frame) {
     if (isLastEvent(song, end) && end->time <= span.right) ++end;
 
     for (const Event* e = first; e != end; ++e) {
-        if (!e->isNote() || !e->other) continue;
+        if (!e->isNote() || !e->other || roleOf(frame, *e) == Role::Mute) continue;
         if (e->isNoteOn()) {
             const double x1 = localX(span, std::min(e->other->time, span.right));
             scene.bars.push_back(noteBar(frame, *e, localX(span, e->time), x1, span.now));
@@ -139,8 +143,9 @@ LocalScene localScene(const ViewFrame& frame) {
     double lastX = 0, lastDrop = 0, baseX = 0;
     Color lastColour{};
     bool seen = false;
+    // The marks and links join the performer's own notes only.
     for (const Event* e = span.centre; e != end; ++e) {
-        if (!e->isNoteOn()) continue;
+        if (!e->isNoteOn() || roleOf(frame, *e) != Role::Play) continue;
         const double x = localX(span, e->time);
         if (e->start) {
             double drop = 0;
@@ -181,7 +186,9 @@ std::vector<MarkerBox> markerBoxes(const ViewFrame& frame, double t0, double t1)
         const Event* e = frame.song->event(meta.markers[i]);
         if (!e) continue;
         const double x0 = markerSpanX(e->time, t0, t1) - width / 2;
-        boxes.push_back({x0, x0 + width, markerLabels[i]});
+        const Passage& passage = frame.passage;
+        const bool endsPassage = passage.exists && (meta.markers[i] == passage.start || meta.markers[i] == passage.end);
+        boxes.push_back({x0, x0 + width, markerLabels[i], endsPassage});
     }
     return boxes;
 }
@@ -209,7 +216,7 @@ std::vector<Bar> overviewBars(const ViewFrame& frame) {
     const double minWidth = 2.0 / frame.windowWidth;
     for (uint32_t i = 0; i < song.numEvents; ++i) {
         const Event& e = song.events[i];
-        if (!e.isNoteOn() || !e.other) continue;
+        if (!e.isNoteOn() || !e.other || roleOf(frame, e) == Role::Mute) continue;
         const double x0 = overviewX(e.time, length);
         const double x1 = std::max(overviewX(e.other->time, length), x0 + minWidth);
         bars.push_back({x0, overviewRowBottom(frame, e.pitch), x1, overviewRowTop(frame, e.pitch), noteColor(frame, e, 0.0)});

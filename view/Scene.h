@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "song/Loop.h"
 #include "song/Song.h"
 #include "view/Layout.h"
 
@@ -19,6 +20,7 @@ struct ViewFrame {
     const Meta* meta = nullptr;
     Layout bands;
     int32_t position = 0;
+    Passage passage;  // the loop's passage, whose markers are drawn in a colour of their own
     double zoom = 10.0;  // seconds across the local view, already made drawable
     int colorScheme = 0;
     int lineWidth = 1;
@@ -91,6 +93,7 @@ constexpr double triangleSize = 0.01;
 struct MarkerBox {
     double x0, x1;
     char label;
+    bool endsPassage;  // one of the two markers of the loop's passage
 };
 // Boxes for the song's markers over the time span [t0, t1].
 std::vector<MarkerBox> markerBoxes(const ViewFrame& frame, double t0, double t1);

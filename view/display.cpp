@@ -16,6 +16,7 @@ namespace {
 
 constexpr Color white{1, 1, 1, 1};
 constexpr Color markerBoxColour{0.9f, 0.9f, 0.9f, 1};
+constexpr Color passageMarkerBoxColour{1.0f, 0.6f, 0.1f, 1};
 constexpr Color markerLabelColour{0.1f, 0.1f, 0.1f, 0};
 
 void drawGroupMark(const ViewFrame& frame, const GroupMark& mark, const std::vector<double>& offsets) {
@@ -38,7 +39,7 @@ void drawGroupMark(const ViewFrame& frame, const GroupMark& mark, const std::vec
 
 void drawMarkerBoxes(const ViewFrame& frame, const Band& band, double t0, double t1) {
     for (const MarkerBox& box : markerBoxes(frame, t0, t1)) {
-        setColour(markerBoxColour);
+        setColour(box.endsPassage ? passageMarkerBoxColour : markerBoxColour);
         glRectf(ndc(box.x0), ndc(band.top), ndc(box.x1), ndc(band.bottom));
         setColour(markerLabelColour);
         glRasterPos2f(ndc(box.x0 + 1.0 / frame.windowWidth), ndc(band.bottom + 2.0 / frame.windowHeight));
@@ -91,6 +92,7 @@ ViewFrame Nolari::viewFrame() const {
     {
         std::lock_guard<std::recursive_mutex> guard(engineLock);
         frame.position = position;
+        frame.passage = loop.passage();
     }
     frame.song = song;
     frame.meta = meta;

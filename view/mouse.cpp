@@ -38,5 +38,6 @@ void Nolari::moveToSeekTarget(int32_t target) {
     if (target < 0) return;
     position = target;
     meta->position = static_cast<uint32_t>(target);
+    positionMovedByUser();
     requestRedisplay();
 }

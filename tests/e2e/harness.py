@@ -72,6 +72,16 @@ def smf(tracks, division=480, fmt=1):
     return out
 
 
+def synth_name():
+    """The name the software synthesizer is listed under: after the first General MIDI SoundFont
+    installed."""
+    for path in ["/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf2/FluidR3_GM.sf2",
+                 "/usr/share/sounds/sf2/TimGM6mb.sf2"]:
+        if os.access(path, os.R_OK):
+            return "FluidSynth General MIDI (%s)" % os.path.basename(path)
+    raise Failure("no General MIDI SoundFont installed in /usr/share/sounds/sf2")
+
+
 # --- Screenshots ---------------------------------------------------------------------------------
 
 class Image:
@@ -137,10 +147,13 @@ def parse_xwd(data):
 # --- JACK capture client -------------------------------------------------------------------------
 
 class Capture:
-    def __init__(self, session):
+    """audio_sources: JACK audio ports the client also listens to (its "sound"/"quiet" lines)."""
+
+    def __init__(self, session, audio_sources=()):
         self.session = session
         self.path = os.path.join(session.work, "capture.txt")
-        self.proc = subprocess.Popen([tool("jackcap"), self.path], stdin=subprocess.PIPE,
+        self.proc = subprocess.Popen(session.launcher + [tool("jackcap"), self.path] + list(audio_sources),
+                                     stdin=subprocess.PIPE,
                                      stdout=open(os.path.join(session.work, "jackcap.out"), "w"),
                                      stderr=subprocess.STDOUT, env=session.env, text=True)
         session.children.append(self.proc)
@@ -161,6 +174,10 @@ class Capture:
         """Messages the capture client sent, as (frame, bytes)."""
         return [(int(p[1]), bytes.fromhex("".join(p[2:]))) for p in self.lines() if p and p[0] == "sent"]
 
+    def marks(self, kind):
+        """Frames of the lines of one kind ("sound", "quiet", "period", "xruns"), in order."""
+        return [int(p[1]) for p in self.lines() if len(p) == 2 and p[0] == kind]
+
     def wait_events(self, predicate, timeout=10, what="captured MIDI"):
         return wait_until(lambda: predicate(self.events()), timeout, what)
 
@@ -169,7 +186,7 @@ class Capture:
         self.proc.stdin.flush()
 
     def connect(self, source, destination):
-        subprocess.run(["jack_connect", source, destination], env=self.session.env, check=True,
+        subprocess.run(self.session.launcher + ["jack_connect", source, destination], env=self.session.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=10)
 
     def stop(self):
@@ -202,6 +219,8 @@ class Session:
         self.start_dir = os.path.join(self.work, "start")
         os.mkdir(self.start_dir)
         self.display = None
+        # Put before every program that talks to JACK: ["pw-jack"] joins a PipeWire server's graph.
+        self.launcher = []
         self.env = dict(os.environ)
         self.env.update({"GSETTINGS_BACKEND": "memory", "LIBGL_ALWAYS_SOFTWARE": "1",
                          "JACK_NO_START_SERVER": "1", "JACK_NO_AUDIO_RESERVATION": "1",
@@ -270,12 +289,12 @@ class Session:
                               stderr=subprocess.DEVNULL, timeout=10).returncode == 0
 
     def jack_ports(self):
-        result = subprocess.run(["jack_lsp"], env=self.env, capture_output=True, text=True, timeout=10)
+        result = subprocess.run(self.launcher + ["jack_lsp"], env=self.env, capture_output=True, text=True, timeout=10)
         return result.stdout.splitlines()
 
-    def capture(self):
-        check(self.jack, "capture() needs Session(jack=True)")
-        return Capture(self)
+    def capture(self, audio_sources=()):
+        check(self.jack or self.launcher, "capture() needs a JACK server: Session(jack=True) or a launcher")
+        return Capture(self, audio_sources)
 
     # Files of the starting directory
     def asset(self, name):
@@ -319,11 +338,18 @@ class Session:
             raise Failure("nolari exited with %s while waiting for %r" % (self.proc.returncode, waiting_for))
 
     # The program
-    def start(self):
-        self.proc = subprocess.Popen([BIN], cwd=self.start_dir, env=self.env, stdin=subprocess.DEVNULL,
+    def start(self, command=None, cwd=None):
+        """Starts nolari in the starting directory, or the given command in the given folder."""
+        self.proc = subprocess.Popen(command or self.launcher + [BIN], cwd=cwd or self.start_dir, env=self.env,
+                                     stdin=subprocess.DEVNULL,
                                      stdout=open(os.path.join(self.work, "nolari.out"), "w"),
-                                     stderr=subprocess.STDOUT)
+                                     stderr=open(os.path.join(self.work, "nolari.err"), "w"))
         return self.proc
+
+    def stderr(self):
+        """What the program printed on standard error so far."""
+        with open(os.path.join(self.work, "nolari.err"), errors="replace") as f:
+            return f.read()
 
     def wait_exit(self, timeout=10):
         try:

@@ -1,5 +1,6 @@
 """Shared by the performing tests: Nolari started on a song with its MIDI input and output on the
-capture client's JACK ports, and the note messages the capture client received."""
+capture client's JACK ports, the note messages the capture client received, and the pop-up menu
+driven with the pointer."""
 
 import os
 
@@ -80,3 +81,53 @@ def run_reporting_xruns(s, test):
             raise harness.Failure("%s (the JACK server reported %d XRun lines: the machine was too busy "
                                   "for the period, which loses or delays MIDI)" % (failure, count))
         raise
+
+
+# --- The right-button pop-up menu ----------------------------------------------------------------
+
+# The main menu's entries in order, separators included; an entry is found by the start of its label.
+MAIN_MENU = ["midiIn", "midiOut", "---", "Open ...", "---", "Channel 16", "Pedal Events", "Channel",
+             "Loop between markers", "Listen speed", "Transpose", "Parts"]
+LISTEN_SPEEDS = [50, 75, 100, 125]
+SUBMENUS = {"Listen speed": ["%d %%" % p for p in LISTEN_SPEEDS],
+            "Transpose": ["Up a semitone", "Down a semitone", "Up an octave", "Down an octave", "None"]}
+MENU_AT = (60, 60)  # where the menu is opened, in window pixels
+
+
+def entry_centre(top, k):
+    """freeglut draws entries 25 pixels high inside a 2-pixel border."""
+    return top + 2 + 25 * k + 12
+
+
+def visible_menus(s):
+    """Absolute (x, y, width, height) of each menu on the screen."""
+    ids = s.xdotool("search", "--onlyvisible", "--name", "^freeglut menu$").split()
+    menus = []
+    for window in ids:
+        out = s.xdotool("getwindowgeometry", "--shell", window)
+        values = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+        menus.append((int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])))
+    return menus
+
+
+def choose(s, entry, subentry=None):
+    """Chooses a main-menu entry, or an entry of one of its submenus (by label, or by number where
+    the submenu's entries depend on the song), with the pointer."""
+    x, y, _, _ = s.geometry()
+    left, top = x + MENU_AT[0], y + MENU_AT[1]
+    s._focus()
+    s.xdotool("mousemove", left, top)
+    s.xdotool("click", 3)
+    main = harness.wait_until(lambda: visible_menus(s), 10, "the pop-up menu")[0]
+    row = entry_centre(top, MAIN_MENU.index(entry))
+    s.xdotool("mousemove", left + 30, row)
+    if subentry is not None:
+        sub = harness.wait_until(lambda: [m for m in visible_menus(s) if m != main], 10, "the %s submenu" % entry)[0]
+        s.xdotool("mousemove", sub[0] + 30, sub[1] + 14)
+        s.xdotool("mousemove", sub[0] + 30, entry_centre(sub[1], subentry if isinstance(subentry, int) else SUBMENUS[entry].index(subentry)))
+    s.xdotool("click", 1)
+    harness.wait_until(lambda: not visible_menus(s), 10, "the menu to close")
+
+
+def choose_listen_speed(s, percent):
+    choose(s, "Listen speed", "%d %%" % percent)

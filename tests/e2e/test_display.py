@@ -2,15 +2,17 @@
 the four colour schemes, the group line and triangle at the centre, the overview with its scope
 rectangle, the view-style switch, the help screen, a click in the overview moving the position,
 the window title, and a black window without a song. Also runs the drawing check, which compares
-the display's kept overview image with drawing every note, and the demo song's pictures.
+the display's kept overview image with drawing every note, and the demo song's pictures, the last
+with its left hand made a Follow part from the Parts menu and drawn pale.
 
-With NOLARI_SCREENSHOT_DIR set, the demo song's screenshots (each colour scheme, the help screen)
-are written there as PNG files."""
+With NOLARI_SCREENSHOT_DIR set, the demo song's screenshots (each colour scheme, the help screen,
+the following left hand) are written there as PNG files."""
 
 import os
 import subprocess
 
 import harness
+import playing
 from harness import check
 
 WIDTH, HEIGHT = 1000, 700
@@ -275,11 +277,16 @@ def demo_song():
         s.key("F1")
         image = shown(lambda i: near(i.pixel(i.width - 3, i.height - 3), WHITE), "the help screen on the demo song")
         pictures.append(("display-help.png", image))
+        # F1 closes the help screen; then the left hand is made a part that Nolari follows.
+        s.key("F1")
+        playing.choose(s, "Parts", 1)
+        image = shown(lambda i: any(near(c, PALE_PURPLE) for c in colours_in(i, OVERVIEW))
+                      and not any(near(c, PURPLE) for c in colours_in(i, OVERVIEW)), "the following left hand drawn pale")
+        pictures.append(("display-follow.png", image))
         if shots:
             os.makedirs(shots, exist_ok=True)
             for name, picture in pictures:
                 picture.save_png(os.path.join(shots, name))
-        s.key("Escape")
         s.key("Escape")
         check(s.wait_exit() == 0, "Esc did not end the program cleanly")
 

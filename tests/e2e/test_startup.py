@@ -69,7 +69,8 @@ def start_without_configuration():
 def start_with_song_and_close_window():
     with harness.Session() as s:
         song = s.write_song("demo.mid", open(s.asset("demo.mid"), "rb").read())
-        s.write_cfg(["CURRENTSONG " + song, "SCREENINFO 10 20 700 500"])
+        # Partly off the screen, as a window dragged there and closed leaves it.
+        s.write_cfg(["CURRENTSONG " + song, "SCREENINFO -30 -20 700 500"])
         s.start()
         log = s.wait_log("before glutMainLoop()")
         lines = stamped_lines(log)
@@ -84,12 +85,24 @@ def start_with_song_and_close_window():
         check(s.log().count("Exiting.") == 1, "the program exited more than once:\n" + s.log())
         cfg = s.read("Nolari.cfg")
         check("CURRENTSONG " + song + "\n" in cfg, "current song lost from the configuration: %r" % cfg)
-        check(re.search(r"^SCREENINFO -?\d+ -?\d+ 700 500$", cfg, re.M), "geometry not saved: %r" % cfg)
+        check("\nSCREENINFO -30 -20 700 500\n" in cfg, "the window did not reopen where it was: %r" % cfg)
+
+
+def start_with_a_folder_as_song():
+    with harness.Session() as s:
+        s.write_cfg(["CURRENTSONG " + s.start_dir])
+        s.start()
+        s.wait_log("ERROR: Song::load() %s is not a regular file" % s.start_dir)
+        s.wait_log("before glutMainLoop()")
+        s.wait_window()
+        s.key("Escape")
+        check(s.wait_exit() == 0, "a folder named as the song ended the program")
 
 
 def main():
     start_without_configuration()
     start_with_song_and_close_window()
+    start_with_a_folder_as_song()
 
 
 harness.run(main)

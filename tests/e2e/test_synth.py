@@ -9,18 +9,9 @@ import threading
 import harness
 from harness import check
 
-SOUNDFONTS = ["/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf2/FluidR3_GM.sf2",
-              "/usr/share/sounds/sf2/TimGM6mb.sf2"]
 SYNTH_PORTS = ["NolariSynth:left", "NolariSynth:right"]
 SILENCE = 1e-4  # -80 dB
 AUDIBLE = 1e-3  # -60 dB
-
-
-def synth_name():
-    for path in SOUNDFONTS:
-        if os.access(path, os.R_OK):
-            return "FluidSynth General MIDI (%s)" % os.path.basename(path)
-    raise harness.Failure("no General MIDI SoundFont installed in /usr/share/sounds/sf2")
 
 
 def organ_song():
@@ -61,7 +52,7 @@ class Loudness:
 def tap_sounds_and_release_ends_it():
     with harness.Session(jack=True) as s:
         song = s.write_song("organ.mid", organ_song())
-        s.write_cfg(["CURRENTSONG " + song, "MIDIOUT " + synth_name()])
+        s.write_cfg(["CURRENTSONG " + song, "MIDIOUT " + harness.synth_name()])
         s.start()
         s.wait_log("before glutMainLoop()")
         check("Unable to open an audio output" not in s.log(), "the synthesizer found no audio output:\n" + s.log())
@@ -78,7 +69,7 @@ def tap_sounds_and_release_ends_it():
 
         s.close_window()
         check(s.wait_exit() == 0, "closing the window did not end the program with status 0")
-        check("MIDIOUT " + synth_name() + "\n" in s.read("Nolari.cfg"), "the synthesizer output was not kept")
+        check("MIDIOUT " + harness.synth_name() + "\n" in s.read("Nolari.cfg"), "the synthesizer output was not kept")
 
 
 def without_audio_output_synth_is_not_listed():

@@ -12,8 +12,8 @@ import playing
 from harness import check
 from playing import wait_notes
 
-# RtMidi's JACK output writes every message at the start of the next period, so what the capture
-# client hears is quantised to a period; the take holds the times the messages were sent.
+# The JACK output writes a message sent at once (a tap) at the start of the next period, so what the
+# capture client hears is quantised to a period; the take holds the times the messages were sent.
 TOLERANCE = 0.002 + playing.PERIOD / playing.RATE
 
 

@@ -66,9 +66,9 @@ int closeOutput() {
     return 0;
 }
 
-int sendShort(uint8_t status, uint8_t data1, uint8_t data2) {
+int sendShort(uint8_t status, uint8_t data1, uint8_t data2, double due) {
     ++state().sentCount;
-    if (state().keep) state().sent.push_back({status, data1, data2});
+    if (state().keep) state().sent.push_back({status, data1, data2, due});
     return state().openOutput < 0 ? 1 : 0;
 }
 

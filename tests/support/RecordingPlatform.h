@@ -8,7 +8,10 @@
 
 struct MidiMessage {
     uint8_t status, data1, data2;
-    bool operator==(const MidiMessage&) const = default;
+    double due = 0.0;  // as handed to the back end; not part of a message's identity
+    bool operator==(const MidiMessage& other) const {
+        return status == other.status && data1 == other.data1 && data2 == other.data2;
+    }
 };
 
 namespace recording {

@@ -1,0 +1,160 @@
+"""Playing along through a real JACK server: the bass track is made a Follow part from the Parts
+menu, the melody is tapped from the capture client at 1.5 times and at 0.75 times the song's tempo,
+and every bass Note On must arrive at its stretched due time: the tap's melody Note On plus its
+song-time distance from the tapped group times the performer's tempo, which is computed here from
+the capture client's own tap frames by the program's rule (the last ratio, the median of three
+once there are three). Prints the median and the worst difference for each speed, leaving out the
+first taps while the tempo settles and the bass notes an early tap sends at once. No bass note may
+be lost or left sounding. The metadata file keeps the role after Esc."""
+
+import re
+import statistics
+import time
+
+import harness
+import playing
+from harness import check
+
+TICKS_PER_SECOND = 960  # 480 ticks per quarter at 120 quarters per minute
+MELODY_NOTES = 24
+BASS_PER_BEAT = 4
+BEAT = 480
+SETTLING_TAPS = 5
+
+
+def song():
+    """Melody (track 1, channel 1): one note a beat. Bass (track 2, channel 2, acoustic bass):
+    four short notes a beat, each a different pitch from the notes around it."""
+    melody = []
+    for k in range(MELODY_NOTES):
+        melody += [(BEAT * k, bytes([0x90, 72 + k % 12, 100])), (BEAT * k + 240, bytes([0x80, 72 + k % 12, 0]))]
+    bass = [(0, bytes([0xC1, 32]))]
+    for k in range(MELODY_NOTES * BASS_PER_BEAT):
+        pitch = 36 + k % 12
+        at = k * BEAT // BASS_PER_BEAT
+        bass += [(at, bytes([0x91, pitch, 90])), (at + 60, bytes([0x81, pitch, 0]))]
+    return harness.smf([melody, bass])
+
+
+def bass_song_time(k):
+    return (k * BEAT // BASS_PER_BEAT) / TICKS_PER_SECOND
+
+
+def go_to_start(s, cap):
+    """H silences everything; waits until the last of it has arrived."""
+    s.key("h")
+    seen = [-1, time.monotonic()]
+
+    def quiet():
+        count = len(cap.events())
+        if count != seen[0]:
+            seen[:] = [count, time.monotonic()]
+        return time.monotonic() - seen[1] > 0.3
+
+    harness.wait_until(quiet, 10, "the output to fall quiet")
+
+
+def tap_along(cap, interval, count):
+    """count taps from the capture client, one every interval seconds on an absolute schedule."""
+    start = time.monotonic()
+    for k in range(count):
+        time.sleep(max(0.0, start + k * interval - time.monotonic()))
+        cap.send(b"\x90\x3c\x64")
+        time.sleep(min(0.1, interval / 2))
+        cap.send(b"\x80\x3c\x00")
+
+
+def tempo_ratios(tap_frames, beat_seconds):
+    """The program's tempo after each tap: 1 at first, then the last ratio, then the median of the
+    last three, within 0.25 .. 4."""
+    ratios, result = [], []
+    for k in range(len(tap_frames)):
+        if k > 0:
+            ratios.append((tap_frames[k] - tap_frames[k - 1]) / playing.RATE / beat_seconds)
+        last = ratios[-3:]
+        r = 1.0 if not last else statistics.median(last) if len(last) == 3 else last[-1]
+        result.append(min(4.0, max(0.25, r)))
+    return result
+
+
+def play_along(s, cap, speed):
+    """Taps the whole melody at speed times the song's tempo; returns the differences in frames
+    between each bass Note On and its stretched due time."""
+    beat_seconds = BEAT / TICKS_PER_SECOND
+    before_events = len(cap.events())
+    before_sent = len(cap.sent())
+    tap_along(cap, beat_seconds / speed, MELODY_NOTES)
+    bass_count = MELODY_NOTES * BASS_PER_BEAT
+    cap.wait_events(lambda events: sum(1 for n in playing.notes(events[before_events:]) if n[2] < 60) >= 2 * bass_count,
+                    10, "every bass Note On and Note Off")
+    heard = playing.notes(cap.events()[before_events:])
+    taps = [f for f, m in cap.sent()[before_sent:] if playing.is_note_on(m)]
+    melody = [n for n in heard if n[1] == "on" and n[2] >= 60]
+    bass_on = [n for n in heard if n[1] == "on" and n[2] < 60]
+    bass_off = [n for n in heard if n[1] == "off" and n[2] < 60]
+    check(len(taps) == MELODY_NOTES and len(melody) == MELODY_NOTES,
+          "%d taps sent, %d melody notes heard, not %d" % (len(taps), len(melody), MELODY_NOTES))
+    check(len(bass_on) == bass_count and len(bass_off) == bass_count,
+          "%d bass Note Ons and %d Note Offs, not %d of each" % (len(bass_on), len(bass_off), bass_count))
+    check([n[2] for n in bass_on] == [36 + k % 12 for k in range(bass_count)], "bass notes out of order")
+    sounding = set()
+    for n in heard:
+        if n[2] >= 60:
+            continue
+        check((n[2] in sounding) == (n[1] == "off"), "bass note %d %s out of turn" % (n[2], n[1]))
+        sounding.symmetric_difference_update({n[2]})
+    check(not sounding, "bass notes left sounding: %r" % sorted(sounding))
+
+    ratios = tempo_ratios(taps, beat_seconds)
+    from_melody, from_tap, sent_at_once = [], [], 0
+    for k, note_on in enumerate(bass_on):
+        beat = k // BASS_PER_BEAT
+        stretch = (bass_song_time(k) - beat * beat_seconds) * ratios[beat] * playing.RATE
+        if beat + 1 < MELODY_NOTES and note_on[0] >= melody[beat + 1][0]:
+            sent_at_once += 1  # the next tap came first and sent it at once
+            continue
+        if beat >= SETTLING_TAPS:
+            from_melody.append(note_on[0] - (melody[beat][0] + stretch))
+            from_tap.append(note_on[0] - (taps[beat] + playing.PERIOD + stretch))
+    check(from_melody, "no bass note left to measure")
+    ms = [1000.0 * d / playing.RATE for d in from_melody]
+    tap_ms = [1000.0 * d / playing.RATE for d in from_tap]
+    print("speed %.2f: bass Note On minus its due time counted from the tap's melody Note On: median %.2f ms, "
+          "worst %.2f ms; from the tap's sent frame and one period: median %.2f ms, worst %.2f ms (n = %d); "
+          "%d sent at once by an early tap; tempo ratio at the end %.3f; late server cycles so far %d"
+          % (speed, statistics.median(ms), max(ms, key=abs), statistics.median(tap_ms), max(tap_ms, key=abs),
+             len(ms), sent_at_once, ratios[-1], playing.xruns(s)))
+    return ms
+
+
+def follow(s):
+    cap, path = playing.start(s, "follow.mid", song())
+    playing.choose(s, "Parts", 1)
+
+    # The key is handled after the menu choice: the bass now follows by itself after the tap.
+    s.key("w")
+    harness.wait_until(lambda: any(n[1] == "on" and n[2] == 37 for n in playing.notes(cap.events())), 5,
+                       "the second bass note, played by the followers without a tap")
+    go_to_start(s, cap)
+
+    for speed in (1.5, 0.75):
+        ms = play_along(s, cap, speed)
+        bound = 1000.0 * (playing.PERIOD + 48) / playing.RATE  # one period of quantisation and 1 ms
+        check(max(abs(m) for m in ms) <= bound or playing.xruns(s) > 0,
+              "a bass note arrived more than %.1f ms from its due time at speed %.2f" % (bound, speed))
+        go_to_start(s, cap)
+
+    s.key("Escape")
+    check(s.wait_exit() == 0, "Esc did not end the program with status 0")
+    meta = open(path + ".mta").read()
+    check(re.search(r"^HARMONICCOLORING 0\nPART 1 1 FOLLOW\nNOTE_GROUPS %d$" % MELODY_NOTES, meta, re.M),
+          "the metadata file does not keep the bass as a Follow part grouped on the melody:\n" + meta)
+    check("ERROR" not in s.log(), "errors logged:\n" + s.log())
+
+
+def main():
+    with harness.Session(jack=True) as s:
+        playing.run_reporting_xruns(s, lambda: follow(s))
+
+
+harness.run(main)
