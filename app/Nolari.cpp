@@ -53,6 +53,7 @@ Nolari::Nolari() {
         noteColors[i] = hueColor(hueIndex, 12);
         paleNoteColors[i] = lighten(noteColors[i]);
     }
+    output.setListener(TakeRecorder::listen, &take);
 }
 
 Nolari::~Nolari() {
@@ -144,6 +145,7 @@ void Nolari::idle() { std::this_thread::sleep_for(std::chrono::milliseconds(1));
 void Nolari::timer(int) {
     threadLog.flush();
     if (deviceMenus.portsChanged(clockSeconds())) menusDirty = true;
+    take.tick();
     if (menusDirty) makeMenus();
     if (redisplayWanted.exchange(false)) requestRedisplay();
     if (songLoaded) {
@@ -200,6 +202,7 @@ void Nolari::loadCurrentSong() {
         songLoaded = false;
     }
     if (hadSong) meta->save(*song);
+    keepLastTake();
     const bool loaded = song->load(cfg_->currentSong);
     overviewImage.forget();
     if (windowReady) glutSetCursor(GLUT_CURSOR_LEFT_ARROW);
@@ -255,6 +258,7 @@ void Nolari::quit() {
     threadLog.flush();
     // Its thread would otherwise go on sending while the port layer is torn down at exit.
     scheduler.stop();
+    keepLastTake();
     cfg_->save(true);
     if (songLoaded) meta->save(*song);
     stopMidi();

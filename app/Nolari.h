@@ -11,6 +11,7 @@
 #include "app/Followers.h"
 #include "app/LogQueue.h"
 #include "app/Scheduler.h"
+#include "app/TakeRecorder.h"
 #include "midi/DeviceMenus.h"
 #include "midi/Output.h"
 #include "song/Loop.h"
@@ -69,6 +70,12 @@ public:
     void allNotesOff();
     int soundingCount() const;
     void sendProgramChanges();
+
+    // --- The take ---
+    // S: writes the take beside the song and starts a new one.
+    void saveTake();
+    // At a song switch and at exit: an unsaved take goes to LastTake.mid.
+    void keepLastTake();
 
     // --- Tapping and auto-play ---
     void tap(int index, int velocity);
@@ -202,6 +209,8 @@ public:
 
     // Everything sent goes through here.
     Output output;
+    // Everything sent, from the first note of the take on; the output's listener.
+    TakeRecorder take{clockSeconds, engineLock};
     Loop loop;
     // Plays song events at their times; owns the one thread besides GUI and MIDI input.
     Scheduler scheduler{clockSeconds, [](void* self, uint32_t event, double due) {

@@ -141,7 +141,7 @@ void Nolari::keyboardWithModifiers(unsigned char key, int modifiers) {
         break;
     case 'S':
     case 's':
-        logMessage("save UNIMPLEMENTED\n");
+        saveTake();
         break;
     case 'V':
     case 'v':

@@ -1,5 +1,6 @@
 // The cost of one tap and its release of a ten-note chord, alone and with a followed bass part,
-// sent through the recording back end, with the practice options off (argument 0) and on (1).
+// sent through the recording back end and recorded into the take, with the practice options off
+// (argument 0) and on (1).
 // Global operator new is counted so that the run shows the tap path allocates nothing; the log
 // staying empty shows it writes no file.
 
@@ -36,6 +37,8 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 namespace {
 
 constexpr int chordCount = 1000;
+// The take is handed over, outside the timing, every this many taps: well within its first block.
+constexpr int tapsPerTake = 100;
 
 // A ten-note chord every half second; with a bass, four bass notes (instrument 1) per chord.
 SongBuilder chords(bool withBass) {
@@ -68,21 +71,37 @@ void tapThrough(benchmark::State& state, const SongBuilder& song, bool followBas
         n.selectTranspose(2);
     }
 
-    const long long allocationsBefore = allocations.load();
+    long long allocated = 0;
+    long long recorded = 0;
+    bool stopped = false;
+    long long allocationsBefore = allocations.load();
+    int taps = 0;
     for (auto _ : state) {
         n.tap(1, 0);
         n.release(1);
         if (n.position == last) n.position = 0;
+        if (++taps % tapsPerTake != 0) continue;
+        state.PauseTiming();
+        allocated += allocations.load() - allocationsBefore;
+        stopped = stopped || n.take.stopped();
+        recorded += n.take.handOver().messages.size();
+        allocationsBefore = allocations.load();
+        state.ResumeTiming();
     }
-    const long long allocated = allocations.load() - allocationsBefore;
+    allocated += allocations.load() - allocationsBefore;
+    stopped = stopped || n.take.stopped();
+    recorded += n.take.size();
     const std::size_t logBytes = dir.log().size();
 
     state.counters["allocations"] = static_cast<double>(allocated);
     state.counters["log_bytes"] = static_cast<double>(logBytes);
     state.counters["messages_per_iteration"] =
         static_cast<double>(recording::state().sentCount) / static_cast<double>(state.iterations());
+    state.counters["recorded_per_iteration"] = static_cast<double>(recorded) / static_cast<double>(state.iterations());
     if (allocated != 0) state.SkipWithError("the tap path allocated memory");
     if (logBytes != 0) state.SkipWithError("the tap path wrote to the log");
+    // A take begins at a note: what is sent between a hand-over and the next note is not in it.
+    if (recorded == 0 || stopped) state.SkipWithError("the take stopped recording");
     recording::reset();
 }
 

@@ -15,7 +15,7 @@ build_packages=(
 test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool x11-apps x11-utils imagemagick jackd2
-  clang libclang-rt-14-dev python3
+  clang libclang-rt-14-dev python3 python3-mido
   desktop-file-utils appstream lintian
   pipewire wireplumber pipewire-pulse pipewire-jack pulseaudio-utils dbus
 )

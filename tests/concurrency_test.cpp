@@ -1,7 +1,7 @@
-// The MIDI-input thread taps while the GUI thread taps, navigates, edits groups and listens, and the
-// scheduler's thread plays what listening hands it. Run under ThreadSanitizer this shows the
-// engine's entry points are serialised; in any build it checks that the shared state stays
-// consistent.
+// The MIDI-input thread taps while the GUI thread taps, navigates, edits groups, listens, and grows
+// and hands over the take, and the scheduler's thread plays what listening hands it. Run under
+// ThreadSanitizer this shows the engine's entry points are serialised; in any build it checks that
+// the shared state stays consistent.
 
 #include <gtest/gtest.h>
 
@@ -50,7 +50,7 @@ TEST_F(Concurrency, MidiInputAndTheGuiThreadNeverInterleaveInTheEngine) {
 
     int round = 0;
     while (!done) {
-        switch (round++ % 12) {
+        switch (round++ % 13) {
         case 0: n.tap(1, 0); break;
         case 1: n.release(1); break;
         case 2: n.nextNote(); break;
@@ -63,6 +63,7 @@ TEST_F(Concurrency, MidiInputAndTheGuiThreadNeverInterleaveInTheEngine) {
         case 9: n.nextMarker(); break;
         case 10: n.startListening(); std::this_thread::yield(); n.listenTick(); break;
         case 11: n.stopListening(); n.sendProgramChanges(); if (round % 48 == 0) n.goToStart(); break;
+        case 12: n.take.tick(); if (round % 5 == 0) n.take.handOver(); break;
         }
     }
     midi.join();

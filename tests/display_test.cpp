@@ -309,6 +309,10 @@ TEST(HelpText, HasFifteenLinesOfNinetyOneCharacters) {
     }
     EXPECT_NE(std::strstr(helpLines[1], "F1  this screen (toggle)"), nullptr);
     EXPECT_NE(std::strstr(helpLines[14], "|--------------------------------------------|"), nullptr);
+    // S sits in the Edit column's first free row, its key under the M of toggle Marker.
+    EXPECT_EQ(std::string(helpLines[12]).substr(46),
+              "|                 S  save the take         |\n");
+    EXPECT_EQ(std::strchr(helpLines[12] + 46, 'S') - helpLines[12], std::strchr(helpLines[5] + 46, 'M') - helpLines[5]);
 }
 
 TEST(RedrawThrottle, AnExpensiveOverviewWaitsOutItsLastDrawingTime) {

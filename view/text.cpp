@@ -19,7 +19,7 @@ const char* const helpLines[helpLineCount] = {
     " |            N/n  make notes bigger/smaller  |-----------------Edit---------------------|\n",
     " |              C  cycle color style          |         page-down  group notes           |\n",
     " | up-/down-arrow  zoom out/in                |           page-up  ungroup notes         |\n",
-    " |              V  cycle view style           |                                          |\n",
+    " |              V  cycle view style           |                 S  save the take         |\n",
     " |          Enter  full-screen                |                                          |\n",
     " |--------------------------------------------|------------------------------------------|\n",
 };
