@@ -8,6 +8,7 @@ namespace midi {
 
 inline constexpr uint8_t noteOff = 0x80;
 inline constexpr uint8_t noteOn = 0x90;
+inline constexpr uint8_t keyPressure = 0xA0;
 inline constexpr uint8_t controlChange = 0xB0;
 inline constexpr uint8_t programChange = 0xC0;
 inline constexpr uint8_t channelPressure = 0xD0;

@@ -2,13 +2,14 @@
 
 #include <algorithm>
 
+#include "midi/MessageKinds.h"
 #include "midi/grwin.h"
 
 namespace {
 
-constexpr uint8_t noteOff = 0x80;
-constexpr uint8_t noteOn = 0x90;
-constexpr uint8_t keyPressure = 0xA0;
+using midi::keyPressure;
+using midi::noteOff;
+using midi::noteOn;
 constexpr uint8_t percussionChannel = 9;
 constexpr uint8_t notSounding = 0xFF;
 constexpr uint8_t dropped = 0xFE;
