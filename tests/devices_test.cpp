@@ -277,7 +277,7 @@ TEST_F(Devices, MenuOptionsShowTheStateAndEachChoiceFlipsIt) {
 }
 
 TEST_F(Devices, ListenSpeedSubmenuMarksTheSongsSpeedAndAChoiceIsKeptWithTheSong) {
-    const MenuEntry& entry = menuContents(*app).main[9];
+    const MenuEntry entry = menuContents(*app).main[9];
     EXPECT_EQ(entry.label, "Listen speed");
     EXPECT_TRUE(entry.submenu);
     EXPECT_EQ(entry.value, 2);
