@@ -164,9 +164,9 @@ void withOutputParked(Nolari& nolari, Change change) {
 }  // namespace
 
 void Nolari::startMidi() {
-    const int input = findMidiInByName(cfg_->midiInDeviceName);
+    midiInDevice = SetMidiIn(findMidiInByName(cfg_->midiInDeviceName), true);
+    // Looked up after the input opened: its port joins the output list and moves the entries after it.
     const int output = findMidiOutByName(cfg_->midiOutDeviceName);
-    midiInDevice = SetMidiIn(input, true);
     withOutputParked(*this, [&] { midiOutDevice = SetMidiOut(output, true); });
     std::lock_guard<std::recursive_mutex> guard(engineLock);
     sendLocalControl(false);

@@ -55,6 +55,12 @@ int switchOutput(int n, bool enable) {
         synthActive = true;  // the synthesizer is always open
         return n;
     }
+    // Sending into our own input would play every message back into the engine.
+    std::string name;
+    if (platform::outputName(n, name) && IsOwnPort(name)) {
+        logMessage("ERROR: SetMidiOut(%d) %s is one of Nolari's own ports\n", n, name.c_str());
+        return -1;
+    }
     return platform::openOutput(n) == 0 ? n : -1;
 }
 

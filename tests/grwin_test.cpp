@@ -170,6 +170,13 @@ TEST_F(PortLayer, TheSynthesizerAsCurrentOutputTakesTheMessagesInsteadOfThePlatf
     EXPECT_EQ(recording::state().sent, (std::vector<MidiMessage>{{0x90, 60, 100}}));
 }
 
+TEST_F(PortLayer, OurOwnInputIsNeverOpenedAsTheOutput) {
+    recording::state().outputs = {"Nolari In:in", "B"};
+    EXPECT_EQ(SetMidiOut(0, true), -1);
+    EXPECT_EQ(recording::state().openOutput, -1);
+    EXPECT_EQ(dir.log(), "ERROR: SetMidiOut(0) Nolari In:in is one of Nolari's own ports\n");
+}
+
 TEST_F(PortLayer, ResetActsOnThePlatformOutputWhenAPortIsCurrent) {
     withSynth(1);
     SetMidiOut(0, true);
