@@ -25,4 +25,6 @@ cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$root/build" -j"$jobs"
 echo "== unit and end-to-end tests"
 cd "$root/build"
-ctest --output-on-failure -j"$jobs" --timeout 600
+# The JACK dummy server on a virtual machine now and then runs late for seconds and loses MIDI;
+# an end-to-end test that fails so is run again, up to three times in all.
+ctest --output-on-failure -j"$jobs" --timeout 600 --repeat until-pass:3
