@@ -67,6 +67,10 @@ public:
                    Role upTo = Role::Follow);
     // Plays one song event handed to the scheduler, at its due time.
     void playScheduled(uint32_t event, double due);
+    // playScheduled as the scheduler and the followers call it, with the main object as context.
+    static void playScheduledOn(void* self, uint32_t event, double due) {
+        static_cast<Nolari*>(self)->playScheduled(event, due);
+    }
     void allNotesOff();
     int soundingCount() const;
     void sendProgramChanges();
@@ -213,13 +217,9 @@ public:
     TakeRecorder take{clockSeconds, engineLock};
     Loop loop;
     // Plays song events at their times; owns the one thread besides GUI and MIDI input.
-    Scheduler scheduler{clockSeconds, [](void* self, uint32_t event, double due) {
-                            static_cast<Nolari*>(self)->playScheduled(event, due);
-                        }, this, engineLock};
+    Scheduler scheduler{clockSeconds, playScheduledOn, this, engineLock};
     // Plays the Follow parts in the performer's tempo, through the scheduler.
-    Followers followers{scheduler, [](void* self, uint32_t event, double due) {
-                            static_cast<Nolari*>(self)->playScheduled(event, due);
-                        }, this};
+    Followers followers{scheduler, playScheduledOn, this};
 };
 
 // Process-wide objects, constructed in this order in one translation unit (app/process.cpp):
