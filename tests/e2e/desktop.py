@@ -4,10 +4,13 @@ the default output whose monitor can be recorded (parecord) or listened to over 
 (Session.launcher = ["pw-jack"]). Every wait is bounded; the processes started here join the
 session's children, so they are stopped by their ids with it."""
 
+import array
 import json
+import math
 import os
 import struct
 import subprocess
+import wave
 
 import harness
 from harness import check
@@ -86,6 +89,19 @@ class SoundServer:
     def record_monitor(self):
         return MonitorRecording(self.session)
 
+    def play_tone(self, seconds, period):
+        """Plays a steady 480 Hz tone through pw-play, asking the graph for a period of that many
+        frames, and returns when it has played."""
+        path = os.path.join(self.session.work, "tone.wav")
+        wave_period = [int(8000 * math.sin(2 * math.pi * i / 100)) for i in range(100) for _ in range(2)]
+        with wave.open(path, "wb") as f:
+            f.setnchannels(2)
+            f.setsampwidth(2)
+            f.setframerate(RATE)
+            f.writeframes(array.array("h", wave_period).tobytes() * (seconds * RATE // 100))
+        subprocess.run(["pw-play", "--latency", str(period), path], env=self.session.env, timeout=seconds + 30,
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
 
 class MonitorRecording:
     """The null sink's monitor, recorded as 32-bit float stereo at 48 kHz from now on."""
@@ -114,3 +130,21 @@ class MonitorRecording:
         check(count > 0, "no samples recorded between frames %d and %d" % (first, last))
         samples = struct.unpack("<%df" % count, data[:count * 4])
         return (sum(x * x for x in samples) / count) ** 0.5
+
+
+class StolenTime:
+    """The share of the processors' time a hypervisor took from this virtual machine from now on
+    (the "steal" column of /proc/stat), during which no thread of it ran, however urgent."""
+
+    def __init__(self):
+        self.start = self._read()
+
+    @staticmethod
+    def _read():
+        with open("/proc/stat") as f:
+            fields = [int(v) for v in f.readline().split()[1:]]
+        return sum(fields[:8]), fields[7]
+
+    def percent(self):
+        total, stolen = self._read()
+        return 100.0 * (stolen - self.start[1]) / max(1, total - self.start[0])
