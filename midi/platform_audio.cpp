@@ -3,6 +3,7 @@
 // latency request lowers, is the only buffering; and FluidSynth's own drivers for desktops without
 // PipeWire. Nothing is logged here: the caller reports which output opened.
 
+#include <alsa/asoundlib.h>
 #include <fluidsynth.h>
 #include <jack/jack.h>
 #include <pipewire/pipewire.h>
@@ -167,8 +168,27 @@ bool hasAudioDriver(fluid_settings_t* settings, const char* name) {
     return search.found;
 }
 
+namespace {
+
+void ignoreFluidMessage(int, const char*, void*) {}
+void ignoreJackMessage(const char*) {}
+void ignoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
+
+}  // namespace
+
+// A driver that finds no server or device has FluidSynth, libjack and ALSA's library each write
+// why to the terminal; the caller logs which output opened, or the outputs tried when none did.
 fluid_audio_driver_t* openAudioDriver(fluid_settings_t* settings, fluid_synth_t* synth) {
-    return new_fluid_audio_driver(settings, synth);
+    const fluid_log_function_t error = fluid_set_log_function(FLUID_ERR, ignoreFluidMessage, nullptr);
+    const fluid_log_function_t warning = fluid_set_log_function(FLUID_WARN, ignoreFluidMessage, nullptr);
+    jack_set_error_function(ignoreJackMessage);
+    jack_set_info_function(ignoreJackMessage);
+    snd_lib_error_set_handler(ignoreAlsaMessage);
+    fluid_audio_driver_t* driver = new_fluid_audio_driver(settings, synth);
+    snd_lib_error_set_handler(nullptr);
+    fluid_set_log_function(FLUID_WARN, warning, nullptr);
+    fluid_set_log_function(FLUID_ERR, error, nullptr);
+    return driver;
 }
 
 void closeAudioDriver(fluid_audio_driver_t* driver) { delete_fluid_audio_driver(driver); }

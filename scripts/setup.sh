@@ -7,7 +7,7 @@ set -euo pipefail
 build_packages=(
   build-essential cmake pkg-config
   freeglut3-dev libgl-dev libgl1-mesa-dri
-  librtmidi-dev libjack-jackd2-dev libfluidsynth-dev timgm6mb-soundfont
+  librtmidi-dev libasound2-dev libjack-jackd2-dev libfluidsynth-dev timgm6mb-soundfont
   libgtk-3-dev
   librsvg2-bin libpipewire-0.3-dev
 )

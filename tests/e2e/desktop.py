@@ -77,6 +77,15 @@ class SoundServer:
         return {o["info"]["props"].get("node.name"): o["info"]["props"] for o in objects
                 if o.get("type", "").endswith(":Node") and o.get("info")}
 
+    def wait_linked_to_sink(self, node):
+        """Waits until the session manager has linked the node's output to the null sink."""
+        def linked():
+            links = subprocess.run(["pw-link", "-l"], env=self.session.env, capture_output=True, text=True,
+                                   timeout=10).stdout
+            return "%s:output_FL\n  |-> %s:playback_FL" % (node, SINK) in links
+
+        harness.wait_until(linked, 15, node + " linked to the null sink")
+
     def monitor_ports(self):
         """The JACK names of the sink's monitor ports (PipeWire names the JACK client after the
         sink's description), for a session whose launcher is pw-jack."""

@@ -12,7 +12,8 @@ JACK server.
    heard in the sound; for comparison, the same count for PipeWire's own player playing a tone at
    the same period, and the share of time the machine's hypervisor took from it meanwhile.
 3. The same timing on a JACK server with the dummy driver at 256 frames, where the synthesizer
-   plays through FluidSynth's JACK driver.
+   plays through FluidSynth's JACK driver after its PulseAudio driver found no server, and nothing
+   is printed on standard error.
 The figures are printed; the test fails only when the sound does not arrive."""
 
 import statistics
@@ -55,6 +56,7 @@ def first_start_plays_through_the_stream():
         for key, value in [("media.type", "Audio"), ("media.category", "Playback"), ("media.role", "Music"),
                            ("node.latency", "240/48000")]:
             check(stream.get(key) == value, "the stream's %s is %r, not %r" % (key, stream.get(key), value))
+        server.wait_linked_to_sink("Nolari")
         s.wait_window()
 
         monitor = server.record_monitor()
@@ -181,6 +183,8 @@ def peer_on_a_jack_server_is_heard():
         report("JACK dummy server", latencies, cap, 48000)
         s.key("Escape")
         check(s.wait_exit() == 0, "Nolari did not exit cleanly")
+        # The PulseAudio output was tried first and found no server, without a word on the terminal.
+        check(s.stderr() == "", "the program printed on standard error:\n" + s.stderr())
 
 
 def connections(s, port):
