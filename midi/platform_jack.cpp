@@ -67,6 +67,7 @@ bool JackMidiOut::open(const std::string& destination, const char* portName) {
         registered_ = nullptr;
         return false;
     }
+    live_.store(false, std::memory_order_relaxed);
     port_.store(registered_, std::memory_order_release);
     return true;
 }
@@ -104,6 +105,7 @@ void JackMidiOut::process(jack_nframes_t frames) {
     if (!port) return;
     void* buffer = jack_port_get_buffer(port, frames);
     jack_midi_clear_buffer(buffer);
+    if (!reachesDestination(port)) return;
     jack_nframes_t cycleFrame;
     jack_time_t start, next;
     float periodUs;
@@ -116,6 +118,17 @@ void JackMidiOut::process(jack_nframes_t frames) {
     queue_.drain(frames, known ? &cycle : nullptr, [buffer](uint32_t frame, const uint8_t* bytes, uint8_t length) {
         return jack_midi_event_write(buffer, frame, bytes, length) == 0;
     });
+}
+
+// jack_connect returns before the server's graph holds the new connection, and on a busy server
+// that takes cycles: what is written meanwhile reaches no one, and the first messages after an
+// open are the Local Control and program changes. So the queue waits for the first cycle that
+// carries the connection; after that the port is written whatever it is connected to.
+bool JackMidiOut::reachesDestination(jack_port_t* port) {
+    if (live_.load(std::memory_order_relaxed)) return true;
+    if (jack_port_connected(port) == 0) return false;
+    live_.store(true, std::memory_order_relaxed);
+    return true;
 }
 
 bool JackMidiOut::waitForCycles(uint32_t cycles, int timeoutMs) const {

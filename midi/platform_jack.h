@@ -27,7 +27,8 @@ public:
     bool connected() const { return client_ != nullptr && !shutDown_; }
     // The JACK MIDI ports a message can be sent to, in the server's order.
     void destinations(std::vector<std::string>& names) const;
-    // Registers our port, once, and connects it to the destination alone.
+    // Registers our port, once, and connects it to the destination alone. What is sent waits for
+    // the first cycle whose graph carries the connection.
     bool open(const std::string& destination, const char* portName);
     // Lets what is queued leave, then takes the port away.
     void close();
@@ -39,12 +40,14 @@ private:
     static int onProcess(jack_nframes_t frames, void* self);
     static void onShutdown(void* self);
     void process(jack_nframes_t frames);
+    bool reachesDestination(jack_port_t* port);
     bool waitForCycles(uint32_t cycles, int timeoutMs) const;
 
     jack_client_t* client_ = nullptr;
     std::atomic<jack_port_t*> port_{nullptr};
     jack_port_t* registered_ = nullptr;
     std::atomic<bool> shutDown_{false};
+    std::atomic<bool> live_{false};  // the process graph has carried the connection open() made
     FrameQueue queue_;  // due times in JACK microseconds
     std::atomic<uint32_t> cycles_{0};
 };
