@@ -157,7 +157,13 @@ class Capture:
                                      stdout=open(os.path.join(session.work, "jackcap.out"), "w"),
                                      stderr=subprocess.STDOUT, env=session.env, text=True)
         session.children.append(self.proc)
-        wait_until(lambda: "nolaricap:in" in session.jack_ports(), 10, "the capture client's ports")
+        if audio_sources:
+            wait_until(lambda: "nolaricap:in" in session.jack_ports(), 10, "the capture client's ports")
+            return
+        # JACK refuses connections to a client that is not active yet, and Nolari connects at start:
+        # the client's first cycle shows it active and the server running. (With audio sources its
+        # lines wait until those are connected, which may need Nolari's own ports.)
+        wait_until(lambda: self.marks("period"), 10, "the capture client's first cycle")
 
     def lines(self):
         try:
