@@ -152,18 +152,27 @@ class Capture:
     def __init__(self, session, audio_sources=()):
         self.session = session
         self.path = os.path.join(session.work, "capture.txt")
-        self.proc = subprocess.Popen(session.launcher + [tool("jackcap"), self.path] + list(audio_sources),
-                                     stdin=subprocess.PIPE,
-                                     stdout=open(os.path.join(session.work, "jackcap.out"), "w"),
-                                     stderr=subprocess.STDOUT, env=session.env, text=True)
-        session.children.append(self.proc)
+        self.output = os.path.join(session.work, "jackcap.out")
+        # A busy server may fail to take in a new client ("Cannot notify add client"); the client then
+        # exits at once and is started again.
+        for _ in range(3):
+            self.proc = subprocess.Popen(session.launcher + [tool("jackcap"), self.path] + list(audio_sources),
+                                         stdin=subprocess.PIPE, stdout=open(self.output, "a"),
+                                         stderr=subprocess.STDOUT, env=session.env, text=True)
+            session.children.append(self.proc)
+            if wait_until(lambda: self._started(audio_sources), 10, "the capture client") != "exited":
+                return
+        raise Failure("the capture client did not start:\n" + open(self.output).read())
+
+    def _started(self, audio_sources):
+        if self.proc.poll() is not None:
+            return "exited"
         if audio_sources:
-            wait_until(lambda: "nolaricap:in" in session.jack_ports(), 10, "the capture client's ports")
-            return
+            return "nolaricap:in" in self.session.jack_ports()
         # JACK refuses connections to a client that is not active yet, and Nolari connects at start:
         # the client's first cycle shows it active and the server running. (With audio sources its
         # lines wait until those are connected, which may need Nolari's own ports.)
-        wait_until(lambda: self.marks("period"), 10, "the capture client's first cycle")
+        return bool(self.marks("period"))
 
     def lines(self):
         try:
