@@ -97,6 +97,10 @@ bool connectStream(int latencyFrames) {
 namespace platform {
 
 bool openAudioStream(int sampleRate, int latencyFrames, RenderAudio render, void* context) {
+    // PipeWire's JACK library keeps the graph's quantum fixed while one of its clients is active,
+    // so the JACK MIDI ports opened later would hold it against the stream's latency request. A
+    // value the user set stays. Set before PipeWire's threads start, since they read the environment.
+    setenv("PIPEWIRE_PROPS", "{ node.lock-quantum = false }", 0);
     static const bool initialised = (pw_init(nullptr, nullptr), true);
     (void)initialised;
     output.render = render;
@@ -120,10 +124,6 @@ bool openAudioStream(int sampleRate, int latencyFrames, RenderAudio render, void
         closeAudioStream();
         return false;
     }
-    // PipeWire's JACK library keeps the graph's quantum fixed while one of its clients is active,
-    // so the JACK MIDI ports opened later would hold it against the stream's latency request. A
-    // value the user set stays.
-    setenv("PIPEWIRE_PROPS", "{ node.lock-quantum = false }", 0);
     return true;
 }
 
