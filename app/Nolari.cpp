@@ -11,10 +11,10 @@
 
 #include "app/Log.h"
 #include "config/Cfg.h"
-#include "midi/FileChooser.h"
 #include "midi/grwin.h"
 #include "song/Meta.h"
-#include "view/Layout.h"
+#include "ui/FileChooser.h"
+#include "ui/Layout.h"
 
 namespace {
 

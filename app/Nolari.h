@@ -8,16 +8,16 @@
 #include <string>
 #include <thread>
 
-#include "app/Followers.h"
 #include "app/LogQueue.h"
-#include "app/Scheduler.h"
-#include "app/TakeRecorder.h"
-#include "midi/DeviceMenus.h"
 #include "midi/Output.h"
-#include "song/Loop.h"
+#include "perform/Followers.h"
+#include "perform/Loop.h"
+#include "perform/Scheduler.h"
+#include "perform/TakeRecorder.h"
 #include "song/Song.h"
-#include "view/OverviewImage.h"
-#include "view/Scene.h"
+#include "ui/DeviceMenus.h"
+#include "ui/OverviewImage.h"
+#include "ui/Scene.h"
 
 class Cfg;
 class Meta;

@@ -9,8 +9,8 @@
 #include "app/CommandLine.h"
 #include "app/Log.h"
 #include "app/Nolari.h"
-#include "midi/WindowsSynthGeneralMIDI.h"
 #include "midi/grwin.h"
+#include "synth/WindowsSynthGeneralMIDI.h"
 
 int main(int argc, char* argv[]) {
     keepFreedMemoryForReuse();

@@ -9,8 +9,8 @@
 
 #include "app/Log.h"
 #include "app/Nolari.h"
-#include "midi/WindowsSynthGeneralMIDI.h"
-#include "view/Layout.h"
+#include "synth/WindowsSynthGeneralMIDI.h"
+#include "ui/Layout.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "midi/WindowsSynthGeneralMIDI.h"
 #include "support/TestEnv.h"
+#include "synth/WindowsSynthGeneralMIDI.h"
 
 static void BM_SynthNoteOnOff(benchmark::State& state) {
     TestDir dir;

@@ -8,8 +8,8 @@
 
 #include "app/Log.h"
 #include "app/Nolari.h"
-#include "midi/WindowsSynthGeneralMIDI.h"
 #include "midi/platform.h"
+#include "synth/WindowsSynthGeneralMIDI.h"
 
 int activeMidiOut = 0;
 bool synthOpen = false;

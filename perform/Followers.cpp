@@ -1,4 +1,4 @@
-#include "app/Followers.h"
+#include "perform/Followers.h"
 
 #include <algorithm>
 

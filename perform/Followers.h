@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "app/Scheduler.h"
+#include "perform/Scheduler.h"
 #include "song/Parts.h"
 
 // The performer's tempo from the taps: the ratio of wall-clock time to song time between the

@@ -1,4 +1,4 @@
-#include "song/Loop.h"
+#include "perform/Loop.h"
 
 #include "song/Meta.h"
 

@@ -1,4 +1,4 @@
-#include "app/Scheduler.h"
+#include "perform/Scheduler.h"
 
 #include <pthread.h>
 #include <sys/timerfd.h>

@@ -1,4 +1,4 @@
-#include "app/TakeFile.h"
+#include "perform/TakeFile.h"
 
 #include <unistd.h>
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/TakeRecorder.h"
+#include "perform/TakeRecorder.h"
 
 // What a written take holds, for the log line.
 struct TakeFileSummary {

@@ -1,4 +1,4 @@
-#include "app/TakeRecorder.h"
+#include "perform/TakeRecorder.h"
 
 #include <algorithm>
 

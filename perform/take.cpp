@@ -7,7 +7,7 @@
 
 #include "app/Log.h"
 #include "app/Nolari.h"
-#include "app/TakeFile.h"
+#include "perform/TakeFile.h"
 #include "song/Meta.h"
 
 namespace {

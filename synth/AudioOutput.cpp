@@ -1,4 +1,4 @@
-#include "midi/AudioOutput.h"
+#include "synth/AudioOutput.h"
 
 #include <fluidsynth.h>
 
@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "app/Log.h"
-#include "midi/platform_audio.h"
+#include "synth/platform_audio.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "midi/WindowsSynthGeneralMIDI.h"
+#include "synth/WindowsSynthGeneralMIDI.h"
 
 #include <fluidsynth.h>
 #include <unistd.h>

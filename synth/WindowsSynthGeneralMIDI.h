@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "midi/AudioOutput.h"
+#include "synth/AudioOutput.h"
 
 struct _fluid_hashtable_t;
 struct _fluid_synth_t;

@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "midi/platform_audio.h"
+#include "synth/platform_audio.h"
 
 namespace {
 

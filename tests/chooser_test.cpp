@@ -5,8 +5,8 @@
 #include <sstream>
 #include <vector>
 
-#include "midi/FileChooser.h"
 #include "support/TestEnv.h"
+#include "ui/FileChooser.h"
 
 namespace {
 

@@ -4,13 +4,13 @@
 
 #include "app/Nolari.h"
 #include "config/Cfg.h"
-#include "midi/Menus.h"
-#include "midi/WindowsSynthGeneralMIDI.h"
 #include "midi/grwin.h"
 #include "song/Meta.h"
 #include "support/RecordingPlatform.h"
 #include "support/SongBuilder.h"
 #include "support/TestEnv.h"
+#include "synth/WindowsSynthGeneralMIDI.h"
+#include "ui/Menus.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include "app/Nolari.h"
 #include "song/Meta.h"
 #include "support/SongBuilder.h"
-#include "view/Draw.h"
-#include "view/Scene.h"
+#include "ui/Draw.h"
+#include "ui/Scene.h"
 
 namespace {
 

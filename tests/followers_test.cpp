@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-#include "app/Followers.h"
+#include "perform/Followers.h"
 #include "support/SongBuilder.h"
 
 TEST(TapTempo, IsOneUntilTheSecondTapThenWallTimeOverSongTime) {

@@ -2,10 +2,10 @@
 
 #include <cstdio>
 
-#include "midi/WindowsSynthGeneralMIDI.h"
 #include "midi/grwin.h"
 #include "support/RecordingPlatform.h"
 #include "support/TestEnv.h"
+#include "synth/WindowsSynthGeneralMIDI.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include "config/Cfg.h"
 #include "song/Meta.h"
 #include "support/SongBuilder.h"
-#include "view/Layout.h"
-#include "view/Scene.h"
+#include "ui/Layout.h"
+#include "ui/Scene.h"
 
 namespace {
 

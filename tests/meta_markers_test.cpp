@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "song/Loop.h"
+#include "perform/Loop.h"
 #include "song/Meta.h"
 #include "song_test_fixture.h"
 

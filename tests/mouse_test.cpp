@@ -5,8 +5,8 @@
 #include "app/Nolari.h"
 #include "song/Meta.h"
 #include "support/SongBuilder.h"
-#include "view/Layout.h"
-#include "view/Scene.h"
+#include "ui/Layout.h"
+#include "ui/Scene.h"
 
 namespace {
 

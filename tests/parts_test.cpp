@@ -10,9 +10,9 @@
 
 #include "EngineTest.h"
 #include "config/Cfg.h"
-#include "midi/Menus.h"
 #include "support/SmfWriter.h"
-#include "view/Scene.h"
+#include "ui/Menus.h"
+#include "ui/Scene.h"
 
 namespace {
 

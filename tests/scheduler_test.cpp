@@ -4,7 +4,7 @@
 #include <mutex>
 #include <vector>
 
-#include "app/Scheduler.h"
+#include "perform/Scheduler.h"
 
 namespace {
 

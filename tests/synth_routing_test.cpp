@@ -3,10 +3,10 @@
 #include <cmath>
 #include <vector>
 
-#include "midi/WindowsSynthGeneralMIDI.h"
 #include "midi/grwin.h"
 #include "support/RecordingPlatform.h"
 #include "support/TestEnv.h"
+#include "synth/WindowsSynthGeneralMIDI.h"
 
 namespace {
 

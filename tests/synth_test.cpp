@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
-#include "midi/WindowsSynthGeneralMIDI.h"
 #include "support/RecordingAudio.h"
 #include "support/TestEnv.h"
+#include "synth/WindowsSynthGeneralMIDI.h"
 
 // FluidSynth loads SoundFont samples on libgomp's thread pool. libgomp is not built for
 // ThreadSanitizer, which then mistakes the pool's own hand-over of memory for races; nothing of

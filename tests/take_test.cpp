@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "EngineTest.h"
-#include "app/TakeFile.h"
 #include "config/Cfg.h"
+#include "perform/TakeFile.h"
 #include "support/SmfWriter.h"
 
 namespace {

@@ -17,8 +17,8 @@
 
 #include "config/Cfg.h"
 #include "tools/drawsetup.h"
-#include "view/Draw.h"
-#include "view/OverviewImage.h"
+#include "ui/Draw.h"
+#include "ui/OverviewImage.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include "song/Meta.h"
 #include "support/RecordingPlatform.h"
 #include "support/SongBuilder.h"
-#include "view/Layout.h"
-#include "view/Scene.h"
+#include "ui/Layout.h"
+#include "ui/Scene.h"
 
 namespace drawsetup {
 

@@ -1,4 +1,4 @@
-#include "midi/DeviceMenus.h"
+#include "ui/DeviceMenus.h"
 
 #include "midi/grwin.h"
 

@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "view/Scene.h"
+#include "ui/Scene.h"
 
 class OverviewImage;
 

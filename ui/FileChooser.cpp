@@ -1,4 +1,4 @@
-#include "midi/FileChooser.h"
+#include "ui/FileChooser.h"
 
 #include <gtk/gtk.h>
 #include <sys/utsname.h>

@@ -1,4 +1,4 @@
-#include "view/Layout.h"
+#include "ui/Layout.h"
 
 #include <initializer_list>
 

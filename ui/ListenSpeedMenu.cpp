@@ -5,8 +5,8 @@
 
 #include "app/Log.h"
 #include "app/Nolari.h"
-#include "midi/Menus.h"
 #include "song/Meta.h"
+#include "ui/Menus.h"
 
 std::vector<MenuEntry> listenSpeedEntries(const Meta& meta) {
     std::vector<MenuEntry> entries;

@@ -6,7 +6,7 @@
 #include <vector>
 
 class Meta;
-#include "midi/DeviceMenus.h"
+#include "ui/DeviceMenus.h"
 
 class Nolari;
 

@@ -1,11 +1,11 @@
-#include "view/OverviewImage.h"
+#include "ui/OverviewImage.h"
 
 #include <GL/gl.h>
 
 #include <algorithm>
 #include <cmath>
 
-#include "view/Draw.h"
+#include "ui/Draw.h"
 
 namespace {
 

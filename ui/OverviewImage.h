@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "view/Scene.h"
+#include "ui/Scene.h"
 
 class OverviewImage {
 public:

@@ -1,4 +1,4 @@
-#include "view/Scene.h"
+#include "ui/Scene.h"
 
 #include <algorithm>
 #include <cmath>

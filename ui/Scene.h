@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "song/Loop.h"
+#include "perform/Loop.h"
 #include "song/Song.h"
-#include "view/Layout.h"
+#include "ui/Layout.h"
 
 class Meta;
 

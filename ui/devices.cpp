@@ -15,9 +15,9 @@
 #include "app/Nolari.h"
 #include "config/Cfg.h"
 #include "midi/GeneralMidi.h"
-#include "midi/Menus.h"
 #include "midi/grwin.h"
 #include "song/Meta.h"
+#include "ui/Menus.h"
 
 namespace {
 

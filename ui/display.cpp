@@ -8,9 +8,9 @@
 #include "app/Nolari.h"
 #include "config/Cfg.h"
 #include "song/Meta.h"
-#include "view/Draw.h"
-#include "view/Layout.h"
-#include "view/OverviewImage.h"
+#include "ui/Draw.h"
+#include "ui/Layout.h"
+#include "ui/OverviewImage.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The Transpose submenu of the pop-up menu.
 
-#include "midi/Menus.h"
+#include "ui/Menus.h"
 
 std::string transposeTitle(int semitones) {
     return "Transpose (" + std::string(semitones > 0 ? "+" : "") + std::to_string(semitones) + ")";

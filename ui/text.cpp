@@ -3,8 +3,8 @@
 #include <GL/freeglut.h>
 
 #include "app/Nolari.h"
-#include "view/Draw.h"
-#include "view/Layout.h"
+#include "ui/Draw.h"
+#include "ui/Layout.h"
 
 const char* const helpLines[helpLineCount] = {
     " |--------Basic Controls----------------------|---------Moving in the song---------------|\n",

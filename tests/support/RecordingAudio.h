@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "midi/platform_audio.h"
+#include "synth/platform_audio.h"
 
 namespace recording {
 
