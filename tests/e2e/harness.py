@@ -208,6 +208,21 @@ class Capture:
         _stop(self.proc)
 
 
+_realtime_granted = None
+
+
+def jack_scheduling():
+    """-R when the system grants real-time scheduling: without it the dummy server runs late cycles
+    on a virtual machine and loses the MIDI written in them."""
+    global _realtime_granted
+    if _realtime_granted is None:
+        _realtime_granted = subprocess.run(["chrt", "-f", "10", "true"], stdout=subprocess.DEVNULL,
+                                           stderr=subprocess.DEVNULL).returncode == 0
+        if not _realtime_granted:
+            print("real-time scheduling is not granted: the JACK server runs without it (jackd -r)")
+    return "-R" if _realtime_granted else "-r"
+
+
 def _stop(proc, grace=3):
     if proc.poll() is not None:
         return
@@ -292,7 +307,7 @@ class Session:
 
     def _start_jack(self):
         self.env["JACK_DEFAULT_SERVER"] = "nolari-e2e-%d" % os.getpid()
-        jackd = subprocess.Popen(["jackd", "-n", self.env["JACK_DEFAULT_SERVER"], "-r", "-d", "dummy",
+        jackd = subprocess.Popen(["jackd", "-n", self.env["JACK_DEFAULT_SERVER"], jack_scheduling(), "-d", "dummy",
                                   "-r", "48000", "-p", "256"], env=self.env,
                                  stdout=open(os.path.join(self.work, "jackd.log"), "w"), stderr=subprocess.STDOUT)
         self.children.append(jackd)
