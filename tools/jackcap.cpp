@@ -2,7 +2,10 @@
 // registers the client "nolaricap" with the MIDI ports "in" and "out", writes one line per MIDI
 // event arriving at "in" ("<absolute frame> <hex bytes>") and, for every "send <hex bytes>" line
 // read on standard input, sends that message from "out" at the start of the next period and writes
-// "sent <absolute frame> <hex bytes>".
+// "sent <absolute frame> <hex bytes>". An "after <frames> <hex bytes>" line sends its message
+// exactly that many frames after the message sent before it (at the start of the next period when
+// none was, or when that frame has passed, which writes "late <absolute frame>"), so that a test's
+// taps carry no jitter of their own; commands leave in the order they were read.
 // Given audio source ports, it also listens to them through audio inputs of its own and writes
 // "sound <absolute frame>" at the first sample above -60 dB after quiet and "quiet <absolute frame>"
 // once the sound has stayed below -70 dB for 0.1 s, so a test can time a sound from the message
@@ -41,7 +44,7 @@ constexpr float soundLevel = 1e-3f;   // -60 dB
 constexpr float quietLevel = 3e-4f;   // -70 dB
 constexpr jack_nframes_t quietLength = 4800;  // 0.1 s at 48 kHz ends a sound
 
-enum class Kind : uint8_t { received, sent, sound, quiet, gap, period };
+enum class Kind : uint8_t { received, sent, sound, quiet, gap, period, late };
 
 // One record in the log ring, followed by `size` message bytes.
 struct Record {
@@ -53,7 +56,10 @@ struct Record {
 // One record in the command ring, followed by `size` message bytes.
 struct Command {
     uint16_t size;
+    uint32_t after;  // frames after the previous message sent, or atOnce
 };
+
+constexpr uint32_t atOnce = UINT32_MAX;
 
 struct Capture {
     jack_client_t* client = nullptr;
@@ -67,6 +73,8 @@ struct Capture {
     jack_nframes_t quietFrames = 0;  // of the quiet stretch since the last loud period
     bool silentInStretch = false;    // a period of that stretch was all zeros
     jack_nframes_t period = 0;
+    bool sentBefore = false;
+    jack_nframes_t lastSent = 0;  // absolute frame of the message sent last
     std::atomic<unsigned> dropped{0};
     std::atomic<unsigned> xruns{0};
 };
@@ -102,6 +110,21 @@ void receive(jack_nframes_t start, jack_nframes_t frames) {
     }
 }
 
+// The offset in this cycle a command's message goes at; false while its frame lies beyond it.
+bool offsetOf(const Command& command, jack_nframes_t start, jack_nframes_t frames, jack_nframes_t& offset) {
+    offset = 0;
+    if (command.after == atOnce || !capture.sentBefore) return true;
+    const jack_nframes_t target = capture.lastSent + command.after;
+    const int32_t ahead = static_cast<int32_t>(target - start);
+    if (ahead >= static_cast<int32_t>(frames)) return false;
+    if (ahead < 0) {
+        logEvent(Kind::late, target, nullptr, 0);
+        return true;
+    }
+    offset = static_cast<jack_nframes_t>(ahead);
+    return true;
+}
+
 void sendPending(jack_nframes_t start, jack_nframes_t frames) {
     void* buffer = jack_port_get_buffer(capture.out, frames);
     jack_midi_clear_buffer(buffer);
@@ -109,14 +132,18 @@ void sendPending(jack_nframes_t start, jack_nframes_t frames) {
     while (jack_ringbuffer_read_space(capture.commands) >= sizeof command) {
         jack_ringbuffer_peek(capture.commands, reinterpret_cast<char*>(&command), sizeof command);
         if (jack_ringbuffer_read_space(capture.commands) < sizeof command + command.size) break;
+        jack_nframes_t offset;
+        if (!offsetOf(command, start, frames, offset)) break;
         jack_ringbuffer_read_advance(capture.commands, sizeof command);
         jack_midi_data_t bytes[maxMessage];
         jack_ringbuffer_read(capture.commands, reinterpret_cast<char*>(bytes), command.size);
-        if (jack_midi_event_write(buffer, 0, bytes, command.size) != 0) {
+        if (jack_midi_event_write(buffer, offset, bytes, command.size) != 0) {
             ++capture.dropped;
             continue;
         }
-        logEvent(Kind::sent, start, bytes, command.size);
+        capture.sentBefore = true;
+        capture.lastSent = start + offset;
+        logEvent(Kind::sent, start + offset, bytes, command.size);
     }
 }
 
@@ -196,8 +223,18 @@ bool parseHex(const std::string& text, std::string& bytes) {
     return true;
 }
 
-void queueSend(const std::string& bytes) {
-    const Command command{static_cast<uint16_t>(bytes.size())};
+// "<frames> <hex bytes>"
+bool parseAfter(const std::string& text, uint32_t& after, std::string& bytes) {
+    const size_t space = text.find(' ');
+    if (space == std::string::npos || space == 0) return false;
+    const std::string number = text.substr(0, space);
+    if (number.find_first_not_of("0123456789") != std::string::npos || number.size() > 9) return false;
+    after = static_cast<uint32_t>(std::stoul(number));
+    return parseHex(text.substr(space + 1), bytes);
+}
+
+void queueSend(const std::string& bytes, uint32_t after) {
+    const Command command{static_cast<uint16_t>(bytes.size()), after};
     if (jack_ringbuffer_write_space(capture.commands) < sizeof command + bytes.size()) {
         std::fprintf(stderr, "jackcap: command queue full, message dropped\n");
         return;
@@ -212,8 +249,13 @@ void readCommands() {
     std::string line;
     while (std::getline(std::cin, line)) {
         std::string bytes;
-        if (line.rfind("send ", 0) == 0 && parseHex(line.substr(5), bytes)) queueSend(bytes);
-        else if (!line.empty()) std::fprintf(stderr, "jackcap: ignored command '%s'\n", line.c_str());
+        if (line.rfind("send ", 0) == 0 && parseHex(line.substr(5), bytes)) {
+            queueSend(bytes, atOnce);
+        } else if (uint32_t after = 0; line.rfind("after ", 0) == 0 && parseAfter(line.substr(6), after, bytes)) {
+            queueSend(bytes, after);
+        } else if (!line.empty()) {
+            std::fprintf(stderr, "jackcap: ignored command '%s'\n", line.c_str());
+        }
     }
 }
 
@@ -228,6 +270,7 @@ void writeRecords(FILE* out) {
         if (record.kind == Kind::quiet) std::fprintf(out, "quiet ");
         if (record.kind == Kind::gap) std::fprintf(out, "gap ");
         if (record.kind == Kind::period) std::fprintf(out, "period ");
+        if (record.kind == Kind::late) std::fprintf(out, "late ");
         std::fprintf(out, "%u", record.frame);
         for (uint16_t i = 0; i < record.size; ++i) std::fprintf(out, " %02x", bytes[i]);
         std::fprintf(out, "\n");

@@ -190,7 +190,7 @@ class Capture:
         return [(int(p[1]), bytes.fromhex("".join(p[2:]))) for p in self.lines() if p and p[0] == "sent"]
 
     def marks(self, kind):
-        """Frames of the lines of one kind ("sound", "quiet", "period", "xruns"), in order."""
+        """Frames of the lines of one kind ("sound", "quiet", "period", "xruns", "late"), in order."""
         return [int(p[1]) for p in self.lines() if len(p) == 2 and p[0] == kind]
 
     def wait_events(self, predicate, timeout=10, what="captured MIDI"):
@@ -198,6 +198,13 @@ class Capture:
 
     def send(self, message):
         self.proc.stdin.write("send %s\n" % bytes(message).hex())
+        self.proc.stdin.flush()
+
+    def send_after(self, frames, message):
+        """Sends the message exactly `frames` frames after the message sent before it (at the next
+        period when there was none), whenever this is called; a frame already passed is written as a
+        "late" mark."""
+        self.proc.stdin.write("after %d %s\n" % (frames, bytes(message).hex()))
         self.proc.stdin.flush()
 
     def connect(self, source, destination):
