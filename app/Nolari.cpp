@@ -7,6 +7,7 @@
 #include <GL/freeglut.h>
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "app/Log.h"
@@ -64,8 +65,8 @@ Nolari::~Nolari() {
     delete meta;
 }
 
-std::string titleText(const std::string& path, bool loop) {
-    return "Nolari " + path + (loop ? " [loop]" : "") + "         [F1 Help]";
+std::string titleText(const std::string& path, bool loop, const std::string& tempo) {
+    return "Nolari " + path + (loop ? " [loop]" : "") + tempo + "         [F1 Help]";
 }
 
 void Nolari::run(const std::string& songArgument) {
@@ -157,6 +158,7 @@ void Nolari::timer(int) {
                 titlePending = false;
                 setTitle(songPath);
             }
+            showPerformerTempo();
         }
     }
     glutTimerFunc(timerPeriodMs, timerCallback, 0);
@@ -177,10 +179,20 @@ void Nolari::setTitle(const std::string& path) {
         titlePending = true;
         return;
     }
-    const std::string title = titleText(path, meta->loop);
+    const std::string title = titleText(path, meta->loop, titleTempo);
     glutSetIconTitle(title.c_str());
     // The icon title alone is not what X11 shows on the window.
     glutSetWindowTitle(title.c_str());
+}
+
+void Nolari::showPerformerTempo() {
+    double beatsPerMinute = 0.0, percent = 0.0;
+    char tempo[48] = "";
+    if (performerTempo(beatsPerMinute, percent))
+        std::snprintf(tempo, sizeof tempo, " [%.0f BPM, %.0f %%]", beatsPerMinute, percent);
+    if (titleTempo == tempo) return;
+    titleTempo = tempo;
+    setTitle(songPath);
 }
 
 void Nolari::loadCurrentSong() {

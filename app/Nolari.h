@@ -12,6 +12,7 @@
 #include "midi/Output.h"
 #include "perform/Followers.h"
 #include "perform/Loop.h"
+#include "perform/Metronome.h"
 #include "perform/Scheduler.h"
 #include "perform/TakeRecorder.h"
 #include "song/Song.h"
@@ -131,6 +132,18 @@ public:
     // A Transpose menu choice: a step in semitones, or 0 for none.
     void selectTranspose(int choice);
 
+    // --- Playing along: the start tempo, the count-in, the performer's tempo ---
+    // The followers' tempo begins afresh, at the song's tempo times the listen speed.
+    void beginPassage();
+    // K: one bar of clicks at the start tempo from the current position, ending where the current
+    // group falls; the followers play any intro before it in time.
+    void countIn();
+    // While followers or the metronome play: the performer's beats per minute and percent of the
+    // song's tempo. False when there is none to show.
+    bool performerTempo(double& beatsPerMinute, double& percent) const;
+    // The title shows the performer's tempo when it changed.
+    void showPerformerTempo();
+
     // --- Device selection and menus ---
     void findDefaultMidiDevices();
     int findMidiInByName(const std::string& name) const;
@@ -146,6 +159,8 @@ public:
     void selectPart(int part);
     // Chosen from the "Listen speed" submenu: percent of the song's tempo, kept with the song.
     void selectListenSpeed(int percent);
+    // Chosen from the "Metronome" submenu: Off, Count-in or On (MetronomeMode), kept with the song.
+    void selectMetronome(int mode);
     void makeMenus();
     // The devices the menus show, by the names they show.
     DeviceMenus deviceMenus;
@@ -198,6 +213,8 @@ public:
     int32_t listenIndex = 0;
     double listenEnd = 0.0;
     double listenOffset = 0.0;
+    // The performer's tempo as the title shows it, "" for none.
+    std::string titleTempo;
 
     // Serialises the engine's entry points between the GUI thread and the MIDI-input thread.
     mutable std::recursive_mutex engineLock;
@@ -219,7 +236,9 @@ public:
     // Plays song events at their times; owns the one thread besides GUI and MIDI input.
     Scheduler scheduler{clockSeconds, playScheduledOn, this, engineLock};
     // Plays the Follow parts in the performer's tempo, through the scheduler.
-    Followers followers{scheduler, playScheduledOn, this};
+    Followers followers{scheduler, playScheduledOn, this, threadLog};
+    // Clicks the beats: a count-in, along with listening, along with the performer.
+    Metronome metronome{scheduler, output};
 };
 
 // Process-wide objects, constructed in this order in one translation unit (app/process.cpp):
@@ -236,5 +255,5 @@ void keepFreedMemoryForReuse();
 bool exitStarted();
 
 // The title shown for a song: "Nolari <path>         [F1 Help]", with " [loop]" after the path
-// while the loop is on.
-std::string titleText(const std::string& path, bool loop = false);
+// while the loop is on, and then the performer's tempo while followers or the metronome play.
+std::string titleText(const std::string& path, bool loop = false, const std::string& tempo = {});

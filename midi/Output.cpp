@@ -27,6 +27,8 @@ void Output::sendAsIs(Message message, double due) {
     MidiOut(-1, message.status, message.data1, message.data2, due);
 }
 
+void Output::sendClick(Message message, double due) { MidiOut(-1, message.status, message.data1, message.data2, due); }
+
 void Output::silence() { MidiOutReset(); }
 
 void Output::setListener(Listener listener, void* context) {

@@ -26,6 +26,8 @@ public:
     void send(Message message, double due = 0.0);
     // Sends the message as it is, never transposed: what the performer plays into MIDI input.
     void sendAsIs(Message message, double due = 0.0);
+    // Sends the message as it is, unseen by the listener: a metronome click, no part of the music.
+    void sendClick(Message message, double due = 0.0);
     // Sustain off and All Notes Off on all 16 channels of the open destination.
     void silence();
     void setListener(Listener listener, void* context);

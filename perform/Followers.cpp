@@ -1,80 +1,160 @@
 #include "perform/Followers.h"
 
 #include <algorithm>
+#include <cstdarg>
+#include <limits>
 
-#include "app/Log.h"
+namespace {
 
-void TapTempo::tap(double at, double songTime) {
-    const double songSpan = songTime - lastSongTime_;
-    // Two groups at one song time (a split chord) say nothing about the tempo.
-    if (taps_ > 0 && songSpan > 0) {
-        std::copy_backward(ratio_, ratio_ + 2, ratio_ + 3);
-        ratio_[0] = (at - lastAt_) / songSpan;
-        ratios_ = std::min<uint32_t>(ratios_ + 1, 3);
-    }
-    if (taps_ == 0 || songSpan > 0) {
-        lastAt_ = at;
-        lastSongTime_ = songTime;
-    }
-    ++taps_;
-}
+constexpr double infinity = std::numeric_limits<double>::infinity();
 
-double TapTempo::ratio() const {
-    if (ratios_ == 0) return 1.0;
-    double r = ratio_[0];
-    if (ratios_ == 3) r = std::max(std::min(ratio_[0], ratio_[1]), std::min(std::max(ratio_[0], ratio_[1]), ratio_[2]));
-    return std::clamp(r, fastest, slowest);
-}
+}  // namespace
 
 void Followers::tap(const Song& song, const Parts& parts, uint32_t from, const Event* group, const Event* next,
-                    double now) {
-    sendPendingNow(song, parts);
-    if (!group || parts.allPlay()) {
+                    double tapTime) {
+    if (leading_ && pendingCount_ > 0) abandonLeadIn(song);
+    leading_ = false;
+    sendPendingNow();
+    if (!group) {
         stop();
+        expected_ = nullptr;
         return;
     }
     const bool continuing = group == expected_;
-    if (!continuing) tempo_.reset();
-    tempo_.tap(now, group->time);
+    if (!continuing) {
+        tracker_.restart(tracker_.startRatio());
+        songOffset_ = 0.0;
+    }
+    const double nextTime = next ? next->time : infinity;
+    tracker_.tap(tapTime, group->time + songOffset_, nextTime + songOffset_);
+    const TimeLine& ahead = tracker_.line();
+    line_ = {ahead.songTime - songOffset_, ahead.wallTime, ahead.ratio};
     expected_ = next;
-    handOver(song, parts, continuing ? handedTo_ : from, group, next, now);
+    if (parts.allPlay()) {
+        handing_ = false;
+        return;
+    }
+    if (!continuing || !handing_) handedTo_ = startPassage(song, parts, from, group);
+    limit_ = nextTime;
+    handOver(song, parts, group->time, tapTime);
+}
+
+void Followers::leadIn(const Song& song, const Parts& parts, uint32_t from, const Event* group, double groupWall) {
+    stop();
+    tracker_.restart(tracker_.startRatio());
+    songOffset_ = 0.0;
+    tracker_.startAt(group->time, groupWall);
+    line_ = tracker_.line();
+    expected_ = group;
+    if (parts.allPlay()) return;
+    handing_ = leading_ = true;
+    passageStart_ = handedTo_ = from;
+    limit_ = group->time;
+    handOver(song, parts, -infinity, -infinity);
+}
+
+double Followers::introStart(const Song& song, const Parts& parts, uint32_t from, const Event* group) const {
+    for (uint32_t i = from; i < group->index && i < song.numEvents; ++i)
+        if (parts.roleOf(song.events[i]) == Role::Follow) return song.events[i].time;
+    return group->time;
+}
+
+void Followers::nextBatch(const Song& song, const Parts& parts, double now) {
+    if (handing_) handOver(song, parts, -infinity, now);
 }
 
 void Followers::stop() {
-    tempo_.reset();
-    nextToPlay_ = handedTo_ = 0;
+    handing_ = leading_ = false;
+    pendingFirst_ = pendingCount_ = 0;
+}
+
+void Followers::forget(double startRatio) {
+    tracker_.restart(startRatio);
+    line_ = tracker_.line();
+    songOffset_ = 0.0;
     expected_ = nullptr;
 }
 
-void Followers::sendPendingNow(const Song& song, const Parts& parts) {
-    if (nextToPlay_ >= handedTo_) return;
-    scheduler_.cancel();
-    for (uint32_t i = nextToPlay_; i < handedTo_ && i < song.numEvents; ++i)
-        if (parts.roleOf(song.events[i]) == Role::Follow) player_(context_, i, 0.0);
-    nextToPlay_ = handedTo_;
+void Followers::wrap(const Event* group, double songDistance) {
+    expected_ = group;
+    songOffset_ += songDistance;
 }
 
-// Events due by now are sent at once; they come first, since the due times grow with the events.
-void Followers::handOver(const Song& song, const Parts& parts, uint32_t begin, const Event* group, const Event* next,
-                         double now) {
-    const double r = tempo_.ratio();
-    uint32_t i = begin;
-    nextToPlay_ = UINT32_MAX;
-    for (; i < song.numEvents; ++i) {
+// The Follow events before the group's time are skipped, but for what sets up their sound.
+uint32_t Followers::startPassage(const Song& song, const Parts& parts, uint32_t from, const Event* group) {
+    stop();
+    handing_ = true;
+    uint32_t i = from;
+    for (; i < song.numEvents && song.events[i].time < group->time; ++i) {
         const Event& e = song.events[i];
-        if (next && e.time >= next->time) break;
-        if (parts.roleOf(e) != Role::Follow) continue;
-        const double due = now + (e.time - group->time) * r;
-        if (due <= now) {
-            player_(context_, i, 0.0);
-            continue;
-        }
-        if (!scheduler_.add(i, due)) {
-            logMessage("ERROR: Followers: scheduler full at event %d\n", static_cast<int>(i));
-            break;
-        }
-        nextToPlay_ = std::min(nextToPlay_, i);
+        if (parts.roleOf(e) == Role::Follow && e.isChannelEvent() && !e.isNote()) player_(context_, i, 0.0);
+    }
+    passageStart_ = i;
+    return i;
+}
+
+// The ring is emptied before anything is played: playing an event reports it back through played().
+uint32_t Followers::takePending(uint32_t& first) {
+    scheduler_.cancel();
+    first = pendingFirst_;
+    const uint32_t count = pendingCount_;
+    pendingFirst_ = pendingCount_ = 0;
+    return count;
+}
+
+void Followers::sendPendingNow() {
+    uint32_t first = 0;
+    for (uint32_t k = 0, count = takePending(first); k < count; ++k) player_(context_, pending_[(first + k) % maxPending], 0.0);
+}
+
+void Followers::abandonLeadIn(const Song& song) {
+    uint32_t first = 0;
+    const uint32_t count = takePending(first);
+    const uint32_t firstWaiting = pending_[first];
+    for (uint32_t k = 0; k < count; ++k) {
+        const uint32_t i = pending_[(first + k) % maxPending];
+        const Event& e = song.events[i];
+        const bool endsSounding = e.isNoteOff() && e.other && e.other->index < firstWaiting;
+        if (endsSounding || !e.isNote()) player_(context_, i, 0.0);
+    }
+}
+
+bool Followers::endsUnplayedNote(const Event& e) const {
+    return e.isNoteOff() && e.other && e.other->index < passageStart_;
+}
+
+// Up to a batch of events from handedTo_ on; those up to atOnceUpTo (song time) or due by now go
+// at once. When more remain before the limit, a mark half-way through asks for the next batch.
+void Followers::handOver(const Song& song, const Parts& parts, double atOnceUpTo, double now) {
+    uint32_t i = handedTo_;
+    double markDue = now;
+    for (uint32_t looked = 0; i < song.numEvents && looked < batch && song.events[i].time < limit_; ++i, ++looked) {
+        const Event& e = song.events[i];
+        if (parts.roleOf(e) != Role::Follow || endsUnplayedNote(e)) continue;
+        const double due = e.time <= atOnceUpTo ? now : line_.at(e.time);
+        if (looked <= batch / 2) markDue = std::max(markDue, due);
+        if (due <= now) player_(context_, i, 0.0);
+        else if (!queue(i, due)) break;
     }
     handedTo_ = i;
-    nextToPlay_ = std::min(nextToPlay_, handedTo_);
+    const bool more = i < song.numEvents && song.events[i].time < limit_;
+    if (more && !scheduler_.add(batchMark, markDue)) {
+        post("ERROR: Followers: scheduler full at event %d\n", static_cast<int>(i));
+        handing_ = false;
+    }
+}
+
+// False, queueing nothing, when there is no room: the batch mark tries again later.
+bool Followers::queue(uint32_t event, double due) {
+    if (pendingCount_ == maxPending || scheduler_.pending() + 2 > Scheduler::capacity) return false;
+    if (!scheduler_.add(event, due)) return false;
+    pending_[(pendingFirst_ + pendingCount_++) % maxPending] = event;
+    return true;
+}
+
+void Followers::post(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    log_.post(format, args);
+    va_end(args);
 }

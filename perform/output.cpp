@@ -73,6 +73,7 @@ void Nolari::allNotesOff() {
     // Nothing queued before a stop may sound after it.
     scheduler.cancel();
     followers.stop();
+    metronome.stop();
     output.silence();
     for (uint8_t channel = 0; channel < 16; ++channel)
         for (uint8_t pitch = 0; pitch < 128; ++pitch)
@@ -106,6 +107,14 @@ void Nolari::playScheduled(uint32_t event, double due) {
     }
     if (event == listenEndMark) {
         if (listening) stopListening();
+        return;
+    }
+    if (event == Followers::batchMark) {
+        if (hasSong()) followers.nextBatch(*song, meta->parts, due);
+        return;
+    }
+    if (Metronome::isClick(event)) {
+        metronome.play(event, song->tempoMap, due);
         return;
     }
     if (!hasSong() || event >= song->numEvents) return;

@@ -71,8 +71,12 @@ void Nolari::tap(int index, int velocity) {
     Event* p = groupAhead(q);
     if (loop.wraps(static_cast<uint32_t>(p - song->events))) {
         allNotesOff();
-        q = &song->events[std::min(loop.passage().start, song->numEvents - 1)];
+        const Passage& passage = loop.passage();
+        q = &song->events[std::min(passage.start, song->numEvents - 1)];
         p = groupAhead(q);
+        // Going round keeps the performer's tempo.
+        followers.wrap(p->start ? p : nullptr,
+                       song->events[std::min(passage.end, song->numEvents - 1)].time - q->time);
     }
     if (q->isLast) {
         // Nothing else would ever end what the last group left sounding (after Q, say).
@@ -88,10 +92,16 @@ void Nolari::tap(int index, int velocity) {
 
     const int max = groupMaxVelocity(q, p);
     const int to = velocity != 0 ? std::clamp(velocity, 1, maxVelocity) : max;
-    if (!meta->parts.allPlay())
-        followers.tap(*song, meta->parts, static_cast<uint32_t>(q - song->events), group, nextGroupStart(group),
-                      clockSeconds());
+    const bool clicking = meta->metronome == MetronomeMode::On;
+    const Event* next = nextGroupStart(group);
+    const double now = clockSeconds();
+    if (!meta->parts.allPlay() || clicking)
+        followers.tap(*song, meta->parts, static_cast<uint32_t>(q - song->events), group, next, now);
     playRange(q, p, static_cast<uint8_t>(max), static_cast<uint8_t>(to), 0.0, Role::Play);
+    if (clicking && group)
+        metronome.follow(song->tempoMap, followers.line(), group->time, next ? next->time : song->endTime, now);
+    else
+        metronome.stop();
     if (p->isLast && !p->isNoteOff()) allNotesOff();
     moveTo(p);
 }
@@ -149,15 +159,22 @@ void Nolari::startListening() {
     const Event* start = currentEvent();
     if (!start) return;
     allNotesOff();
+    beginPassage();
     listenIndex = static_cast<int32_t>(start - song->events);
-    const double now = clockSeconds();
     const double speed = meta->listenSpeed / 100.0;
-    listenEnd = now + 0.5 * meta->zoom / speed;
-    listenOffset = now - start->time / speed;
+    const double now = clockSeconds();
+    const double begin = meta->metronome == MetronomeMode::CountIn
+                             ? metronome.countIn(song->tempoMap, start->time, start->time, 1 / speed, now)
+                             : now;
+    listenEnd = begin + 0.5 * meta->zoom / speed;
+    listenOffset = begin - start->time / speed;
     listening = true;
     // Ahead of every event due at the end itself, which is not played.
     scheduler.add(listenEndMark, listenEnd);
     queueListenBatch();
+    if (meta->metronome == MetronomeMode::On)
+        metronome.follow(song->tempoMap, {start->time, begin, 1 / speed}, start->time, start->time + 0.5 * meta->zoom,
+                         begin);
 }
 
 double Nolari::listenDue(const Event& e) const { return e.time * 100.0 / meta->listenSpeed + listenOffset; }

@@ -8,6 +8,7 @@
 
 void Nolari::positionMovedByUser() {
     std::lock_guard guard(engineLock);
+    beginPassage();
     const Event* at = currentEvent();
     loop.choose(*meta, at ? static_cast<uint32_t>(at - song->events) : 0);
 }

@@ -153,6 +153,14 @@ void readTranspose(Meta& meta, TextCursor& in) {
         logMessage("ERROR: TRANSPOSE meta tag not followed by -24 ... 24\n");
 }
 
+void readMetronome(Meta& meta, TextCursor& in) {
+    int64_t value = 0;
+    if (in.integer(value) && value >= 0 && value <= static_cast<int64_t>(MetronomeMode::On))
+        meta.metronome = static_cast<MetronomeMode>(value);
+    else
+        logMessage("ERROR: METRONOME meta tag not followed by 0, 1 or 2\n");
+}
+
 void readMarker(Meta& meta, const Song& song, TextCursor& in) {
     int64_t value = 0;
     if (!in.integer(value)) {
@@ -221,6 +229,8 @@ bool readTag(Meta& meta, Song& song, const std::string& tag, TextCursor& in) {
         readListenSpeed(meta, in);
     } else if (tag == "TRANSPOSE") {
         readTranspose(meta, in);
+    } else if (tag == "METRONOME") {
+        readMetronome(meta, in);
     } else if (tag == "PART") {
         readPart(meta, in);
     } else if (tag == "NOTE_GROUPS") {
@@ -252,6 +262,7 @@ void writeSettings(FILE* out, const Meta& meta) {
     if (meta.listenSpeed != defaultListenSpeed) std::fprintf(out, "LISTENSPEED %d\n", static_cast<int>(meta.listenSpeed));
     if (meta.loop) std::fprintf(out, "LOOP 1\n");
     if (meta.transpose != 0) std::fprintf(out, "TRANSPOSE %d\n", meta.transpose);
+    if (meta.metronome != MetronomeMode::Off) std::fprintf(out, "METRONOME %d\n", static_cast<int>(meta.metronome));
 }
 
 void writeParts(FILE* out, const Meta& meta, const Song& song) {
@@ -393,6 +404,7 @@ void Meta::reset() {
     listenSpeed = defaultListenSpeed;
     loop = false;
     transpose = 0;
+    metronome = MetronomeMode::Off;
     numMarkers_ = 0;
     parts.reset();
 }

@@ -13,6 +13,9 @@ class Song;
 inline constexpr int listenSpeeds[] = {50, 75, 100, 125};
 inline constexpr int defaultListenSpeed = 100;
 
+// The metronome: silent, a count-in before listening, or clicking along with the performer.
+enum class MetronomeMode : uint8_t { Off = 0, CountIn = 1, On = 2 };
+
 class Meta {
 public:
     Meta();
@@ -48,6 +51,7 @@ public:
     // by this many semitones (-24 ... 24).
     bool loop = false;
     int transpose = 0;
+    MetronomeMode metronome = MetronomeMode::Off;
     uint32_t numMarkers_ = 0;
     uint32_t markers[12] = {};
     // Who plays each part of the song (tag PART, one line per part that is not Play).

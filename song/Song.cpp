@@ -113,10 +113,11 @@ struct TrackReader {
     MidiEvent event;
     uint8_t meta[metaBufferSize] = {};
     std::vector<MergeRecord> list;
+    std::vector<TimeSignature> timeSignatures;
 
     bool readTrack(uint32_t t, bool last);
     void skipForeignChunks(uint32_t t);
-    void store(uint32_t t, uint32_t ticks);
+    void store(uint32_t t, uint32_t ticks, uint32_t metaBytes);
 };
 
 // Chunks of other kinds between the tracks are passed over, as the file format asks of readers.
@@ -167,7 +168,7 @@ bool TrackReader::readTrack(uint32_t t, bool last) {
         ticks += event.delta;
         ++count;
         if (trace) traceMidiEvent(event, position, meta, metaBytes);
-        store(t, ticks);
+        store(t, ticks, metaBytes);
     }
     if (trace) logMessage("track %d, %d events\n", static_cast<int>(t), static_cast<int>(count));
     if (!cutShort && total != chunk.length) {
@@ -178,8 +179,9 @@ bool TrackReader::readTrack(uint32_t t, bool last) {
     return true;
 }
 
-// Channel messages and tempo changes are stored; system-exclusive and other meta events are dropped.
-void TrackReader::store(uint32_t t, uint32_t ticks) {
+// Channel messages and tempo changes are stored; time signatures are kept aside for the beats;
+// system-exclusive and other meta events are dropped.
+void TrackReader::store(uint32_t t, uint32_t ticks, uint32_t metaBytes) {
     const uint8_t kind = event.status & 0xF0;
     if (kind < 0xF0) {
         add(list, t, ticks, kind <= 0x90 ? TYPE_NOTE : TYPE_CHANNEL, event, 0);
@@ -187,6 +189,7 @@ void TrackReader::store(uint32_t t, uint32_t ticks) {
     }
     if (event.status == 0xFF && event.data1 == 0x51)
         add(list, t, ticks, TYPE_TEMPO, event, static_cast<uint32_t>(meta[0] << 16 | meta[1] << 8 | meta[2]));
+    if (event.status == 0xFF && event.data1 == 0x58 && metaBytes >= 2) timeSignatures.push_back({ticks, meta[0], meta[1]});
 }
 
 Event fromRecord(const MergeRecord& r, uint32_t index) {
@@ -269,6 +272,8 @@ void Song::clear() {
     numGroups = 0;
     groupCursorTicks = 0;
     groupCursorIndex = 0;
+    timeSignatures.clear();
+    tempoMap = TempoMap();
 }
 
 bool Song::load(const std::string& path) {
@@ -298,7 +303,7 @@ bool Song::read(const std::string& path) {
             logMessage("ERROR: Song::load() %s is too large to hold\n", path.c_str());
             return false;
     }
-    TrackReader reader{{data.data(), data.data(), data.data() + data.size()}, trace, {}, {}, {}};
+    TrackReader reader{{data.data(), data.data(), data.data() + data.size()}, trace, {}, {}, {}, {}};
     if (unwrapRmid(reader.in)) logMessage("Song::load() %s is a RIFF RMID file: reading the MIDI file inside\n", path.c_str());
     Chunk header;
     if (!header.read(reader.in) || header.id != CHUNK_MTHD) {
@@ -329,6 +334,10 @@ bool Song::read(const std::string& path) {
     events[0].isFirst = 1;
     events[numEvents - 1].isLast = 1;
     lastEvent = &events[numEvents - 1];
+    std::stable_sort(reader.timeSignatures.begin(), reader.timeSignatures.end(),
+                     [](const TimeSignature& a, const TimeSignature& b) { return a.ticks < b.ticks; });
+    timeSignatures = std::move(reader.timeSignatures);
+    tempoMap.build(*this);
     return true;
 }
 

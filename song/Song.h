@@ -5,6 +5,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "song/TempoMap.h"
 
 class Parts;
 
@@ -103,6 +106,10 @@ public:
     uint32_t groupCursorIndex = 0;
     Instrument* instruments = nullptr;
     Event* events = nullptr;
+    // The time signatures, by ticks: kept beside the events, which they do not join.
+    std::vector<TimeSignature> timeSignatures;
+    // Seconds and ticks, beats and bars: built by load from the tempo events and time signatures.
+    TempoMap tempoMap;
 
     // Switched off: when on, the reader logs every event it reads and the analysis every instrument.
     bool trace = false;

@@ -238,7 +238,8 @@ TEST_F(Devices, MenuOptionsShowTheStateAndEachChoiceFlipsIt) {
     const std::string dashes(33, '-');
     const std::vector<std::string> before = {"midiIn", "midiOut", dashes, "Open ...", dashes,
                                              "Channel 16: Play", "Pedal Events: User", "Channel: ALL",
-                                             "Loop between markers: Off", "Listen speed", "Transpose (0)", "Parts"};
+                                             "Loop between markers: Off", "Listen speed", "Transpose (0)", "Parts",
+                                             "Metronome"};
     EXPECT_EQ(labels(menuContents(*app).main), before);
     std::vector<int> values;
     for (const MenuEntry& entry : menuContents(*app).main)
@@ -283,8 +284,11 @@ TEST_F(Devices, ListenSpeedSubmenuMarksTheSongsSpeedAndAChoiceIsKeptWithTheSong)
     EXPECT_EQ(entry.value, 2);
     EXPECT_EQ(labels(menuContents(*app).listenSpeed),
               (std::vector<std::string>{"        50 %", "        75 %", ">>>100 %", "        125 %"}));
+    app->selectMetronome(menuContents(*app).metronome[1].value);
+    EXPECT_EQ(labels(menuContents(*app).metronome), (std::vector<std::string>{"        Off", ">>>Count-in", "        On"}));
     app->selectListenSpeed(menuContents(*app).listenSpeed[0].value);
     EXPECT_EQ(app->meta->listenSpeed, 50);
+    EXPECT_EQ(app->followers.tracker().startRatio(), 2.0) << "followers start at the speed practised";
     EXPECT_TRUE(app->menusDirty);
     EXPECT_EQ(menuContents(*app).listenSpeed[0].label, ">>>50 %");
     app->menusDirty = false;

@@ -1,6 +1,6 @@
-// The performer's tempo from the taps, and the Follow events handed to the scheduler at each tap:
-// stretched by that tempo, stopped at the next group when the performer is late, and sent at once
-// when the performer is early.
+// The performer's tempo and phase from the taps, and the Follow events handed to the scheduler at
+// each tap: placed by that tempo, stopped at the next group when the performer is late, and sent at
+// once when the performer is early.
 
 #include <gtest/gtest.h>
 
@@ -8,57 +8,62 @@
 #include <mutex>
 #include <vector>
 
+#include "app/LogQueue.h"
 #include "perform/Followers.h"
 #include "support/SongBuilder.h"
 
-TEST(TapTempo, IsOneUntilTheSecondTapThenWallTimeOverSongTime) {
-    TapTempo tempo;
-    EXPECT_EQ(tempo.ratio(), 1.0);
-    tempo.tap(10.0, 0.0);
-    EXPECT_EQ(tempo.ratio(), 1.0);
-    tempo.tap(10.5, 1.0);  // steady at twice the song's tempo
-    EXPECT_DOUBLE_EQ(tempo.ratio(), 0.5);
-    tempo.tap(11.0, 2.0);
-    tempo.tap(11.5, 3.0);
-    EXPECT_DOUBLE_EQ(tempo.ratio(), 0.5);
+namespace {
+
+// Taps beats half a second of song apart from 100 s on, the k-th lasting length(k); returns when
+// the next beat is due.
+template <class Length>
+double tapBeats(TempoTracker& tracker, int count, Length length) {
+    double at = 100.0;
+    for (int k = 0; k < count; ++k, at += length(k - 1)) tracker.tap(at, 0.5 * k, 0.5 * (k + 1));
+    return at;
 }
 
-TEST(TapTempo, SpeedingUpFollowsTheMedianOfTheLastThreeRatios) {
-    TapTempo tempo;
-    double at = 0;
-    tempo.tap(at, 0.0);
-    const double spans[] = {1.0, 0.9, 0.8, 0.7};
-    for (int k = 0; k < 4; ++k) tempo.tap(at += spans[k], k + 1.0);
-    EXPECT_DOUBLE_EQ(tempo.ratio(), 0.8) << "the median of 0.9, 0.8 and 0.7";
+double steady(int) { return 0.625; }
+double ritardando(int k) { return 0.5 / (1.0 - 0.0125 * std::max(0, k - 4)); }
+
+}  // namespace
+
+TEST(TempoTracker, StartsAtTheStartTempoKeepsASteadyOneAndAnticipatesARitardando) {
+    TempoTracker tracker;
+    tracker.restart(1.25);
+    tapBeats(tracker, 1, steady);
+    EXPECT_EQ(tracker.ratio(), 1.25) << "the first tap says nothing of the tempo";
+    const double due = tapBeats(tracker, 8, steady);
+    EXPECT_NEAR(tracker.line().at(4.0), due, 1e-9);
+
+    TempoTracker slowing;
+    const double late = tapBeats(slowing, 14, ritardando);
+    EXPECT_NEAR(slowing.line().at(7.0), late, 0.002) << "the last ratio alone would be 8 ms early";
 }
 
-TEST(TapTempo, APauseIsOutvotedAndRatiosStayWithinAQuarterAndFour) {
-    TapTempo tempo;
-    tempo.tap(0.0, 0.0);
-    tempo.tap(1.0, 1.0);
-    tempo.tap(2.0, 2.0);
-    tempo.tap(12.0, 3.0);  // the performer stopped for ten seconds
-    EXPECT_DOUBLE_EQ(tempo.ratio(), 1.0);
-    tempo.tap(13.0, 4.0);
-    EXPECT_DOUBLE_EQ(tempo.ratio(), 1.0);
+TEST(TempoTracker, SettlesTwoTapsAfterAStepAndStartsAfreshAfterAPause) {
+    TempoTracker tracker;
+    const double due = tapBeats(tracker, 8, [](int k) { return k < 5 ? 0.5 : 0.5 / 0.9; });
+    EXPECT_NEAR(tracker.line().at(4.0), due, 1e-4);
 
-    TapTempo slow;
-    slow.tap(0.0, 0.0);
-    slow.tap(10.0, 1.0);
-    EXPECT_EQ(slow.ratio(), TapTempo::slowest);
-    TapTempo fast;
-    fast.tap(0.0, 0.0);
-    fast.tap(0.01, 1.0);
-    EXPECT_EQ(fast.ratio(), TapTempo::fastest);
+    tracker.tap(due + 5.0, 4.0, 4.5);
+    EXPECT_EQ(tracker.taps(), 1u);
+    EXPECT_EQ(tracker.ratio(), 1.0) << "a pause is not a tempo";
 }
 
-TEST(TapTempo, TwoGroupsAtOneSongTimeMeasureFromTheFirst) {
-    TapTempo tempo;
-    tempo.tap(0.0, 0.0);
-    tempo.tap(0.2, 0.0);
-    EXPECT_EQ(tempo.ratio(), 1.0);
-    tempo.tap(1.0, 0.5);
-    EXPECT_DOUBLE_EQ(tempo.ratio(), 2.0);
+TEST(TempoTracker, ASplitChordAndGraceNotesSayNothingAboutTheTempo) {
+    TempoTracker tracker;
+    tapBeats(tracker, 4, steady);
+    const TimeLine before = tracker.line();
+    tracker.tap(before.wallTime + 0.2, 1.5, 2.0);
+    EXPECT_EQ(tracker.line().at(2.0), before.at(2.0));
+
+    // Grace notes 30 ms of song apart, tapped 150 ms apart, before a beat at the song's tempo: the
+    // median of the last three ratios made that 4.
+    TempoTracker graces;
+    const double taps[][3] = {{0.0, 0.0, 0.03}, {0.15, 0.03, 0.06}, {0.3, 0.06, 0.56}, {0.8, 0.56, 1.06}};
+    for (const auto& t : taps) graces.tap(t[0], t[1], t[2]);
+    EXPECT_NEAR(graces.ratio(), 1.0, 0.1);
 }
 
 namespace {
@@ -115,8 +120,9 @@ protected:
     std::vector<const Event*> groups;
     std::vector<Sent> sent;
     std::recursive_mutex lock;
+    LogQueue log;
     Scheduler scheduler{now, play, this, lock};
-    Followers followers{scheduler, play, this};
+    Followers followers{scheduler, play, this, log};
 };
 
 }  // namespace
@@ -133,13 +139,13 @@ TEST_F(Following, EventsAtTheTapGoAtOnceAndTheRestUpToTheNextGroupAreStretched) 
     // The second tap 0.25 s after the first: twice the song's tempo.
     sent.clear();
     tap(1, 100.25);
-    EXPECT_DOUBLE_EQ(followers.ratio(), 0.5);
+    EXPECT_NEAR(followers.tracker().ratio(), 0.5, 1e-9);
     scheduler.runDue(1e9);
     ASSERT_EQ(sent.size(), 8u);
     for (const Sent& s : sent) {
         const double songTime = song.events[s.event].time;
         if (songTime == 0.5) EXPECT_EQ(s.due, 0.0);
-        else EXPECT_DOUBLE_EQ(s.due, 100.25 + (songTime - 0.5) * 0.5) << songTime;
+        else EXPECT_NEAR(s.due, 100.25 + (songTime - 0.5) * 0.5, 1e-9) << songTime;
     }
 }
 
@@ -174,9 +180,9 @@ TEST_F(Following, AnEarlyPerformerGetsThePendingEventsAtOnceInOrderBeforeTheNewG
 TEST_F(Following, AJumpBeginsAfreshAndAStopForgetsWhatWasHanded) {
     tap(0, 0.0);
     tap(1, 1.0);
-    EXPECT_DOUBLE_EQ(followers.ratio(), 2.0);
+    EXPECT_NEAR(followers.tracker().ratio(), 2.0, 1e-9);
     tap(3, 2.0);  // not the group expected next: the tempo starts again
-    EXPECT_EQ(followers.ratio(), 1.0);
+    EXPECT_EQ(followers.tracker().ratio(), 1.0);
 
     scheduler.cancel();
     followers.stop();

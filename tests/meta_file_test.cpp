@@ -307,19 +307,23 @@ TEST_F(MetaFile, ChangingSongsKeepsTheEditsOfTheSongLeft) {
 }
 
 TEST_F(MetaFile, PracticeTagsAreReadAndWrittenAfterTheMarkersOnlyWhenSet) {
-    EXPECT_EQ(loadMeta("LOOP 1\nTRANSPOSE -5\nMARKER 2\nNOTE_GROUPS 1\n0\n"), "");
+    EXPECT_EQ(loadMeta("METRONOME 1\nLOOP 1\nTRANSPOSE -5\nMARKER 2\nNOTE_GROUPS 1\n0\n"), "");
     EXPECT_TRUE(meta.loop);
     EXPECT_EQ(meta.transpose, -5);
+    EXPECT_EQ(meta.metronome, MetronomeMode::CountIn);
     meta.save(song);
-    EXPECT_EQ(readFile(metaPath), defaultHead + "MARKER 2\nLOOP 1\nTRANSPOSE -5\nNOTE_GROUPS 1\n0\n");
+    EXPECT_EQ(readFile(metaPath), defaultHead + "MARKER 2\nLOOP 1\nTRANSPOSE -5\nMETRONOME 1\nNOTE_GROUPS 1\n0\n");
     meta.loop = false;
     meta.transpose = 0;
+    meta.metronome = MetronomeMode::Off;
     meta.save(song);
     EXPECT_EQ(readFile(metaPath), defaultHead + "MARKER 2\nNOTE_GROUPS 1\n0\n");
 
-    EXPECT_EQ(loadMeta("TRANSPOSE 25\nTRANSPOSE 24\nLOOP 0\nTRANSPOSE\n"),
+    EXPECT_EQ(loadMeta("TRANSPOSE 25\nTRANSPOSE 24\nLOOP 0\nTRANSPOSE\nMETRONOME 2\nMETRONOME 3\n"),
               "ERROR: TRANSPOSE meta tag not followed by -24 ... 24\n"
-              "ERROR: TRANSPOSE meta tag not followed by -24 ... 24\n");
+              "ERROR: TRANSPOSE meta tag not followed by -24 ... 24\n"
+              "ERROR: METRONOME meta tag not followed by 0, 1 or 2\n");
+    EXPECT_EQ(meta.metronome, MetronomeMode::On);
     EXPECT_EQ(meta.transpose, 24);
     EXPECT_FALSE(meta.loop);
 }

@@ -25,6 +25,8 @@ void Nolari::selectListenSpeed(int percent) {
     {
         std::lock_guard<std::recursive_mutex> guard(engineLock);
         meta->listenSpeed = percent;
+        // The speed practised at is the tempo the followers start at.
+        beginPassage();
     }
     menusDirty = true;
 }

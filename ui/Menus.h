@@ -13,7 +13,8 @@ class Nolari;
 struct MenuEntry {
     std::string label;
     int value;             // what the menu's callback receives; for a submenu entry, which submenu
-    bool submenu = false;  // value 0 is the midiIn submenu, 1 midiOut, 2 Listen speed, 3 Transpose, 4 Parts
+    bool submenu = false;  // value 0 is the midiIn submenu, 1 midiOut, 2 Listen speed, 3 Transpose, 4 Parts,
+                           // 5 Metronome
 };
 
 struct MenuContents {
@@ -23,6 +24,7 @@ struct MenuContents {
     std::vector<MenuEntry> main;
     std::vector<MenuEntry> parts;
     std::vector<MenuEntry> listenSpeed;
+    std::vector<MenuEntry> metronome;
     DeviceLists devices;  // what the two device submenus offer
 };
 
@@ -38,6 +40,9 @@ std::vector<MenuEntry> transposeEntries();
 
 // "50 %" … "125 %", the song's current speed marked; each entry's value is its percent.
 std::vector<MenuEntry> listenSpeedEntries(const Meta& meta);
+
+// "Off", "Count-in", "On", the song's setting marked; each entry's value is its MetronomeMode.
+std::vector<MenuEntry> metronomeEntries(const Meta& meta);
 
 // ">>>" before the current device's name, eight blanks before the others, so the names line up.
 std::string markCurrent(const std::string& label, bool current);

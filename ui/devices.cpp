@@ -31,8 +31,10 @@ void mainMenu(int value) { nolari.selectMain(value); }
 void listenSpeedMenu(int value) { nolari.selectListenSpeed(value); }
 void transposeMenu(int value) { nolari.selectTranspose(value); }
 void partsMenu(int value) { nolari.selectPart(value); }
+void metronomeMenu(int value) { nolari.selectMetronome(value); }
 
 constexpr int partsSubmenu = 4;
+constexpr int metronomeSubmenu = 5;
 
 const char* roleName(Role role) { return role == Role::Follow ? "Follow" : role == Role::Mute ? "Mute" : "Play"; }
 
@@ -90,8 +92,10 @@ MenuContents menuContents(const Nolari& nolari) {
         {"Listen speed", 2, true},
         {transposeTitle(meta.transpose), 3, true},
         {"Parts", partsSubmenu, true},
+        {"Metronome", metronomeSubmenu, true},
     };
     menus.listenSpeed = listenSpeedEntries(meta);
+    menus.metronome = metronomeEntries(meta);
     menus.parts = partEntries(nolari);
     return menus;
 }
@@ -271,12 +275,13 @@ void Nolari::makeMenus() {
     menusDirty = false;
     const MenuContents menus = menuContents(*this);
     deviceMenus.shown(menus.devices);
-    int submenus[partsSubmenu + 1] = {};
+    int submenus[metronomeSubmenu + 1] = {};
     submenus[0] = addEntries(midiInMenu, menus.midiIn);
     submenus[1] = addEntries(midiOutMenu, menus.midiOut);
     submenus[2] = addEntries(listenSpeedMenu, menus.listenSpeed);
     submenus[3] = addEntries(transposeMenu, menus.transpose);
     submenus[partsSubmenu] = addEntries(partsMenu, menus.parts);
+    submenus[metronomeSubmenu] = addEntries(metronomeMenu, menus.metronome);
     glutCreateMenu(mainMenu);
     for (const MenuEntry& entry : menus.main) {
         if (entry.submenu) glutAddSubMenu(entry.label.c_str(), submenus[entry.value]);

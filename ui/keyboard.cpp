@@ -119,6 +119,10 @@ void Nolari::keyboardWithModifiers(unsigned char key, int modifiers) {
     case 'h':
         goToStart();
         break;
+    case 'K':
+    case 'k':
+        countIn();
+        break;
     case 'L':
         cfg_->lineWidth = std::max(1, cfg_->lineWidth + 1);
         requestRedisplay();

@@ -20,7 +20,7 @@ const char* const helpLines[helpLineCount] = {
     " |              C  cycle color style          |         page-down  group notes           |\n",
     " | up-/down-arrow  zoom out/in                |           page-up  ungroup notes         |\n",
     " |              V  cycle view style           |                 S  save the take         |\n",
-    " |          Enter  full-screen                |                                          |\n",
+    " |          Enter  full-screen                |                 K  count-in (one bar)    |\n",
     " |--------------------------------------------|------------------------------------------|\n",
 };
 

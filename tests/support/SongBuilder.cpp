@@ -92,4 +92,5 @@ void SongBuilder::build(Song& song) const {
         inst.narrowColor = hueColor(i, 2 * instruments - 1);
         inst.paleNarrowColor = lighten(inst.narrowColor);
     }
+    song.tempoMap.build(song);
 }
