@@ -105,8 +105,10 @@ Beat TempoMap::previousBeat(const Beat& beat) const {
 uint32_t TempoMap::beatsPerBar(double seconds) const {
     const Meter& meter = meterAtTicks(ticks(seconds));
     const Meter* next = &meter + 1;
-    const bool pickup = next != meters_.data() + meters_.size() &&
-                        next->ticks - meter.ticks < meter.beatsPerBar * meter.beatTicks * (1 - beatTolerance);
+    if (next == meters_.data() + meters_.size()) return meter.beatsPerBar;
+    // A single bar shorter than the bars after it.
+    const double bar = meter.beatsPerBar * meter.beatTicks;
+    const bool pickup = next->ticks - meter.ticks <= bar * (1 + beatTolerance) && bar < next->beatsPerBar * next->beatTicks;
     return pickup ? next->beatsPerBar : meter.beatsPerBar;
 }
 
