@@ -1,5 +1,5 @@
-// The cost of one tap and its release of a ten-note chord, alone and with a followed bass part,
-// sent through the recording back end and recorded into the take, with the practice options off
+// The cost of one tap and its release of a ten-note chord, alone, with a followed bass part and
+// with the metronome clicking too, sent through the recording back end and recorded into the take, with the practice options off
 // (argument 0) and on (1).
 // Global operator new is counted so that the run shows the tap path allocates nothing; the log
 // staying empty shows it writes no file.
@@ -53,7 +53,7 @@ SongBuilder chords(bool withBass) {
 }
 
 // Taps and releases through the song again and again, counting allocations and log bytes.
-void tapThrough(benchmark::State& state, const SongBuilder& song, bool followBass) {
+void tapThrough(benchmark::State& state, const SongBuilder& song, bool followBass, bool clicking = false) {
     TestDir dir;
     recording::reset();
     recording::state().keep = false;
@@ -61,6 +61,7 @@ void tapThrough(benchmark::State& state, const SongBuilder& song, bool followBas
     song.build(*n.song);
     n.meta->parts.attach(*n.song);
     if (followBass) n.meta->parts.setRole(1u, Role::Follow);
+    if (clicking) n.meta->metronome = MetronomeMode::On;
     n.songLoaded = true;
     const int32_t last = static_cast<int32_t>(n.song->numEvents - 1);
     // With the practice options on, the taps go round the whole song between two markers, transposed.
@@ -112,5 +113,11 @@ BENCHMARK(BM_TapAndReleaseOfATenNoteChord)->Arg(0)->Arg(1);
 // here, sent at once by the next tap.
 void BM_TapAndReleaseWithAFollowedBass(benchmark::State& state) { tapThrough(state, chords(true), true); }
 BENCHMARK(BM_TapAndReleaseWithAFollowedBass)->Arg(0);
+
+// The same with the metronome clicking along: the tempo tracker and a click queued at each tap.
+void BM_TapAndReleaseWithAFollowedBassAndTheMetronome(benchmark::State& state) {
+    tapThrough(state, chords(true), true, true);
+}
+BENCHMARK(BM_TapAndReleaseWithAFollowedBassAndTheMetronome)->Arg(0);
 
 }  // namespace

@@ -312,6 +312,7 @@ TEST(HelpText, HasFifteenLinesOfNinetyOneCharacters) {
     // S sits in the Edit column's first free row, its key under the M of toggle Marker.
     EXPECT_EQ(std::string(helpLines[12]).substr(46),
               "|                 S  save the take         |\n");
+    EXPECT_EQ(std::string(helpLines[13]).substr(46), "|                 K  count-in (one bar)    |\n");
     EXPECT_EQ(std::strchr(helpLines[12] + 46, 'S') - helpLines[12], std::strchr(helpLines[5] + 46, 'M') - helpLines[5]);
 }
 

@@ -53,6 +53,33 @@ def wait_notes(cap, count, what, timeout=10):
     return notes(cap.events())
 
 
+def tap_at_frames(cap, intervals, first_after=None, hold=4800):
+    """Taps note 60 (at once, or first_after frames after the message sent before) and then once
+    after each interval, all at exact frames, each released hold frames after it."""
+    on, off = b"\x90\x3c\x64", b"\x80\x3c\x00"
+    if first_after is None:
+        cap.send(on)
+    else:
+        cap.send_after(first_after, on)
+    for interval in intervals:
+        cap.send_after(hold, off)
+        cap.send_after(interval - hold, on)
+    cap.send_after(hold, off)
+
+
+def offbeat_distances(heard, per_beat):
+    """Frames from each off-beat Follow Note On (pitch below 60) to the midpoint of the melody Note
+    Ons (60 and up) around it."""
+    melody = [n[0] for n in heard if n[1] == "on" and n[2] >= 60]
+    follow = [n[0] for n in heard if n[1] == "on" and n[2] < 60]
+    return [follow[k * per_beat + per_beat // 2] - (melody[k] + melody[k + 1]) / 2.0
+            for k in range(min(len(melody) - 1, len(follow) // per_beat))]
+
+
+def in_ms(frames):
+    return 1000.0 * frames / RATE
+
+
 def percentile(values, fraction):
     ordered = sorted(values)
     return ordered[min(len(ordered) - 1, int(fraction * len(ordered)))]
@@ -124,10 +151,11 @@ class Loudness:
 
 # The main menu's entries in order, separators included; an entry is found by the start of its label.
 MAIN_MENU = ["midiIn", "midiOut", "---", "Open ...", "---", "Channel 16", "Pedal Events", "Channel",
-             "Loop between markers", "Listen speed", "Transpose", "Parts"]
+             "Loop between markers", "Listen speed", "Transpose", "Parts", "Metronome"]
 LISTEN_SPEEDS = [50, 75, 100, 125]
 SUBMENUS = {"Listen speed": ["%d %%" % p for p in LISTEN_SPEEDS],
-            "Transpose": ["Up a semitone", "Down a semitone", "Up an octave", "Down an octave", "None"]}
+            "Transpose": ["Up a semitone", "Down a semitone", "Up an octave", "Down an octave", "None"],
+            "Metronome": ["Off", "Count-in", "On"]}
 MENU_AT = (60, 60)  # where the menu is opened, in window pixels
 
 
