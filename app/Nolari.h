@@ -126,8 +126,9 @@ public:
 
     // --- Practice: loop between markers, transposition ---
     // The performer moved the position (a load, navigation, a marker key, a click): the loop's
-    // passage is chosen afresh. Taps and releases do not call it.
-    void positionMovedByUser();
+    // passage is chosen afresh, and the followers' tempo when the position did move (a marker
+    // set where the performer is, or the loop switched, keeps it). Taps and releases do not call it.
+    void positionMovedByUser(bool moved = true);
     void toggleLoop();
     // A Transpose menu choice: a step in semitones, or 0 for none.
     void selectTranspose(int choice);

@@ -108,7 +108,7 @@ void Nolari::toggleMarker() {
     const uint32_t index = static_cast<uint32_t>(current - song->events);
     if (meta->isMarker(index)) meta->clearMarker(index);
     else meta->setMarker(index);
-    positionMovedByUser();
+    positionMovedByUser(false);
     requestRedisplay();
 }
 

@@ -6,9 +6,9 @@
 #include "app/Nolari.h"
 #include "song/Meta.h"
 
-void Nolari::positionMovedByUser() {
+void Nolari::positionMovedByUser(bool moved) {
     std::lock_guard guard(engineLock);
-    beginPassage();
+    if (moved) beginPassage();
     const Event* at = currentEvent();
     loop.choose(*meta, at ? static_cast<uint32_t>(at - song->events) : 0);
 }
@@ -17,7 +17,7 @@ void Nolari::toggleLoop() {
     {
         std::lock_guard guard(engineLock);
         meta->loop = !meta->loop;
-        positionMovedByUser();
+        positionMovedByUser(false);
     }
     if (songLoaded) setTitle(songPath);
     requestRedisplay();
