@@ -25,7 +25,7 @@ constexpr Model models[TempoTracker::modelCount] = {
 };
 
 // How far the fits believe the tempo may lie from the last estimate before the taps show it, and
-// how fast it may be changing (ratio per song second).
+// how fast it may be changing (the fit's c: half the ratio's change per song second).
 constexpr double ratioPriorSpread = 0.1;
 constexpr double trendPriorSpread = 0.3;
 // The tap noise guessed before any tap (a good performer's jitter), never below the floor.

@@ -34,6 +34,7 @@ class Concurrency : public EngineTest {};
 TEST_F(Concurrency, MidiInputAndTheGuiThreadNeverInterleaveInTheEngine) {
     load(chords(200));
     n.meta->zoom = 0.5;
+    n.meta->metronome = MetronomeMode::On;  // clicks from the scheduler's thread as well
     recording::state().keep = false;
     ASSERT_TRUE(n.scheduler.start());
     std::atomic<bool> done{false};
@@ -60,7 +61,7 @@ TEST_F(Concurrency, MidiInputAndTheGuiThreadNeverInterleaveInTheEngine) {
         case 6: n.group(); break;
         case 7: n.ungroup(); break;
         case 8: n.toggleMarker(); break;
-        case 9: n.nextMarker(); break;
+        case 9: n.nextMarker(); n.countIn(); break;
         case 10: n.startListening(); std::this_thread::yield(); n.listenTick(); break;
         case 11: n.stopListening(); n.sendProgramChanges(); if (round % 48 == 0) n.goToStart(); break;
         case 12: n.take.tick(); if (round % 5 == 0) n.take.handOver(); break;
