@@ -5,6 +5,7 @@ driven with the pointer."""
 import os
 import subprocess
 import threading
+import time
 
 import harness
 from harness import check
@@ -51,6 +52,26 @@ def wait_notes(cap, count, what, timeout=10):
     """Waits until at least count note messages have arrived; returns all of them."""
     cap.wait_events(lambda events: len(notes(events)) >= count, timeout, what)
     return notes(cap.events())
+
+
+def go_to_start(s, cap):
+    """H silences everything; waits until its silence (All Notes Off on the 16 channels) and the
+    last of what sounded before have arrived, so that no tap sent after it can come before it."""
+    def silences():
+        return sum(1 for _, m in cap.events() if len(m) == 3 and m[0] & 0xF0 == 0xB0 and m[1] == 123)
+
+    before = silences()
+    s.key("h")
+    harness.wait_until(lambda: silences() >= before + 16, 10, "H's silence")
+    seen = [-1, time.monotonic()]
+
+    def quiet():
+        count = len(cap.events())
+        if count != seen[0]:
+            seen[:] = [count, time.monotonic()]
+        return time.monotonic() - seen[1] > 0.3
+
+    harness.wait_until(quiet, 10, "the output to fall quiet")
 
 
 def tap_at_frames(cap, intervals, first_after=None, hold=4800):

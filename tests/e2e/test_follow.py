@@ -7,7 +7,6 @@ sounding or plainly out of place. The metadata file keeps the role after Esc."""
 
 import re
 import statistics
-import time
 
 import harness
 import playing
@@ -32,20 +31,6 @@ def song():
         at = k * BEAT // BASS_PER_BEAT
         bass += [(at, bytes([0x91, pitch, 90])), (at + 60, bytes([0x81, pitch, 0]))]
     return harness.smf([melody, bass])
-
-
-def go_to_start(s, cap):
-    """H silences everything; waits until the last of it has arrived."""
-    s.key("h")
-    seen = [-1, time.monotonic()]
-
-    def quiet():
-        count = len(cap.events())
-        if count != seen[0]:
-            seen[:] = [count, time.monotonic()]
-        return time.monotonic() - seen[1] > 0.3
-
-    harness.wait_until(quiet, 10, "the output to fall quiet")
 
 
 def play_along(s, cap, what, intervals):
@@ -89,14 +74,14 @@ def follow(s):
     s.key("w")
     harness.wait_until(lambda: any(n[1] == "on" and n[2] == 37 for n in playing.notes(cap.events())), 5,
                        "the second bass note, played by the followers without a tap")
-    go_to_start(s, cap)
+    playing.go_to_start(s, cap)
 
     ritardando = [round(BEAT_FRAMES / (1.0 - 0.2 * k / (TAPS - 2))) for k in range(TAPS - 1)]
     for what, intervals in (("speed 1.50", [BEAT_FRAMES * 2 // 3] * (TAPS - 1)),
                             ("speed 0.75", [BEAT_FRAMES * 4 // 3] * (TAPS - 1)),
                             ("ritardando 1.0 to 0.8", ritardando)):
         play_along(s, cap, what, intervals)
-        go_to_start(s, cap)
+        playing.go_to_start(s, cap)
 
     s.key("Escape")
     check(s.wait_exit() == 0, "Esc did not end the program with status 0")

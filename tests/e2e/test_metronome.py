@@ -79,7 +79,7 @@ def metronome(s):
     check(abs(playing.in_ms(first)) < 20, "the first tap's followers did not play at the start tempo")
 
     playing.choose(s, "Metronome", "On")
-    s.key("h")
+    playing.go_to_start(s, cap)
     before = len(cap.events())
     playing.tap_at_frames(cap, [BEAT_FRAMES_AT_75] * 2)
     cap.wait_events(lambda events: len(clicks(events[before:])) >= 3, 10, "a click at each of three taps")
