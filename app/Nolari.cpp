@@ -188,7 +188,7 @@ void Nolari::setTitle(const std::string& path) {
 void Nolari::showPerformerTempo() {
     double beatsPerMinute = 0.0, percent = 0.0;
     char tempo[48] = "";
-    if (performerTempo(beatsPerMinute, percent))
+    if (trackedTempo(beatsPerMinute, percent))
         std::snprintf(tempo, sizeof tempo, " [%.0f BPM, %.0f %%]", beatsPerMinute, percent);
     if (titleTempo == tempo) return;
     titleTempo = tempo;

@@ -141,7 +141,7 @@ public:
     void countIn();
     // While followers or the metronome play: the performer's beats per minute and percent of the
     // song's tempo. False when there is none to show.
-    bool performerTempo(double& beatsPerMinute, double& percent) const;
+    bool trackedTempo(double& beatsPerMinute, double& percent) const;
     // The title shows the performer's tempo when it changed.
     void showPerformerTempo();
 

@@ -28,7 +28,7 @@ void Nolari::countIn() {
     followers.leadIn(*song, meta->parts, from, group, groupWall);
 }
 
-bool Nolari::performerTempo(double& beatsPerMinute, double& percent) const {
+bool Nolari::trackedTempo(double& beatsPerMinute, double& percent) const {
     std::lock_guard guard(engineLock);
     const Event* at = currentEvent();
     const bool following = !meta->parts.allPlay() || meta->metronome == MetronomeMode::On;
