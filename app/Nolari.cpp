@@ -54,6 +54,7 @@ Nolari::Nolari() {
         paleNoteColors[i] = lighten(noteColors[i]);
     }
     output.setListener(TakeRecorder::listen, &take);
+    scheduler.setAhead(MidiOutAhead);
 }
 
 Nolari::~Nolari() {

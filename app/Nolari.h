@@ -82,9 +82,14 @@ public:
     void keepLastTake();
 
     // --- Tapping and auto-play ---
-    void tap(int index, int velocity);
+    // at: the tap's time on the program's clock (the frame it arrived at), 0 for now.
+    void tap(int index, int velocity, double at = 0.0);
     void release(int index);
-    void midiIn(uint8_t status, uint8_t data1, uint8_t data2);
+    // at: the time of the event's frame, 0 for now; what it sends stands for that time.
+    void midiIn(uint8_t status, uint8_t data1, uint8_t data2, double at = 0.0);
+    // midiIn for JACK's real-time thread, which must not wait: false, with nothing done, while
+    // another thread holds engineLock.
+    bool tryMidiIn(uint8_t status, uint8_t data1, uint8_t data2, double at);
     // After a jump or a switch: no key holds a group any more, and their releases send nothing.
     void forgetHeldKeys();
     Event* lastNoteOnOfGroup(Event* e) const;

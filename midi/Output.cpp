@@ -23,6 +23,7 @@ void Output::send(Message message, double due) {
 }
 
 void Output::sendAsIs(Message message, double due) {
+    if (due == 0.0) due = present_;
     if (listener_) listener_(listenerContext_, message, due);
     MidiOut(-1, message.status, message.data1, message.data2, due);
 }

@@ -168,6 +168,8 @@ int MidiOutReset() {
 
 void ParkMidiOut(bool parked) { outputParked = parked; }
 
+double MidiOutAhead() { return outputParked || synthActive ? 0.0 : platform::outputAhead(); }
+
 void MidiInProc(void* handle, unsigned code, uintptr_t instance, uintptr_t param1, uintptr_t param2) {
     if (code == MIM_OPEN || code == MIM_CLOSE) return;
     if (code == MIM_DATA) {
@@ -179,4 +181,8 @@ void MidiInProc(void* handle, unsigned code, uintptr_t instance, uintptr_t param
     nolari.engineLog("grwin, MidiInProc(hMidiIn:%p dwInstance:%d dwParam1:%d dwParam2:%d) message: %s\n", handle,
                      static_cast<int>(instance), static_cast<int>(param1), static_cast<int>(param2),
                      messageName(code, unknown));
+}
+
+bool MidiInAt(uint8_t status, uint8_t data1, uint8_t data2, double at) {
+    return nolari.tryMidiIn(status, data1, data2, at);
 }

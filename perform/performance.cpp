@@ -60,7 +60,7 @@ int Nolari::groupMaxVelocity(Event* first, Event* end) const {
     return max;
 }
 
-void Nolari::tap(int index, int velocity) {
+void Nolari::tap(int index, int velocity, double at) {
     std::lock_guard guard(engineLock);
     Event* q = currentEvent();
     if (!q) return;
@@ -90,7 +90,7 @@ void Nolari::tap(int index, int velocity) {
     const int to = velocity != 0 ? std::clamp(velocity, 1, maxVelocity) : max;
     if (!meta->parts.allPlay())
         followers.tap(*song, meta->parts, static_cast<uint32_t>(q - song->events), group, nextGroupStart(group),
-                      clockSeconds());
+                      at != 0.0 ? at : clockSeconds());
     playRange(q, p, static_cast<uint8_t>(max), static_cast<uint8_t>(to), 0.0, Role::Play);
     if (p->isLast && !p->isNoteOff()) allNotesOff();
     moveTo(p);
@@ -123,14 +123,15 @@ void Nolari::forgetHeldKeys() {
     heldCount = 0;
 }
 
-void Nolari::midiIn(uint8_t status, uint8_t data1, uint8_t data2) {
+void Nolari::midiIn(uint8_t status, uint8_t data1, uint8_t data2, double at) {
     std::lock_guard guard(engineLock);
+    output.setPresent(at);
     switch (MidiMessageType(status, data2)) {
     case 0x80:
         release(data1);
         break;
     case 0x90:
-        tap(data1, data2);
+        tap(data1, data2, at);
         break;
     case 0xA0:
     case 0xB0:
@@ -142,6 +143,14 @@ void Nolari::midiIn(uint8_t status, uint8_t data1, uint8_t data2) {
     default:
         break;
     }
+    output.setPresent(0.0);
+}
+
+bool Nolari::tryMidiIn(uint8_t status, uint8_t data1, uint8_t data2, double at) {
+    std::unique_lock guard(engineLock, std::try_to_lock);
+    if (!guard.owns_lock()) return false;
+    midiIn(status, data1, data2, at);
+    return true;
 }
 
 void Nolari::startListening() {
@@ -150,13 +159,14 @@ void Nolari::startListening() {
     if (!start) return;
     allNotesOff();
     listenIndex = static_cast<int32_t>(start - song->events);
-    const double now = clockSeconds();
+    // Begun one lead ahead, so that the first events reach the output in time for their frames.
+    const double now = clockSeconds() + scheduler.lead();
     const double speed = meta->listenSpeed / 100.0;
     listenEnd = now + 0.5 * meta->zoom / speed;
     listenOffset = now - start->time / speed;
     listening = true;
     // Ahead of every event due at the end itself, which is not played.
-    scheduler.add(listenEndMark, listenEnd);
+    scheduler.add(listenEndMark, listenEnd, false);
     queueListenBatch();
 }
 

@@ -1,9 +1,12 @@
 #include "support/RecordingPlatform.h"
 
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <thread>
 
+#include "app/Nolari.h"
+#include "midi/MidiCycle.h"
 #include "midi/grwin.h"
 #include "midi/platform.h"
 
@@ -20,6 +23,27 @@ void portDelay() {
     if (state().portMicroseconds > 0) std::this_thread::sleep_for(std::chrono::microseconds(state().portMicroseconds));
 }
 
+bool toEngine(void*, const uint8_t* bytes, uint8_t length, double at) {
+    return state().jack->tryMidiIn(bytes[0], length > 1 ? bytes[1] : 0, length > 2 ? bytes[2] : 0, at);
+}
+
+struct Cycles {
+    MidiCycle midi{toEngine, nullptr};
+    uint64_t first = 0;
+    uint64_t next = 0;
+    double origin = 0.0;
+};
+
+std::unique_ptr<Cycles>& cycles() {
+    static std::unique_ptr<Cycles> instance = std::make_unique<Cycles>();
+    return instance;
+}
+
+void queueForCycle(uint8_t status, uint8_t data1, uint8_t data2, double due) {
+    const uint8_t bytes[3] = {status, data1, data2};
+    if (state().jack) cycles()->midi.send(bytes, static_cast<uint8_t>(MidiMessageLength(status)), due);
+}
+
 }  // namespace
 
 State& state() {
@@ -27,7 +51,33 @@ State& state() {
     return s;
 }
 
-void reset() { state() = State{}; }
+void reset() {
+    state() = State{};
+    cycles() = std::make_unique<Cycles>();
+}
+
+std::vector<Written> cycle(uint32_t frames, const std::vector<InputEvent>& input, double firstStart) {
+    Cycles& c = *cycles();
+    if (c.next == 0) c.origin = firstStart;
+    c.first = c.next;
+    c.next += frames;
+    c.midi.begin(c.first, frames, cycleRate, c.origin + static_cast<double>(c.first) / cycleRate);
+    for (const InputEvent& event : input) {
+        const uint8_t bytes[3] = {event.message.status, event.message.data1, event.message.data2};
+        c.midi.receive(event.frame, bytes, static_cast<size_t>(MidiMessageLength(bytes[0])));
+    }
+    std::vector<Written> written;
+    c.midi.output([&](uint32_t frame, const uint8_t* bytes, uint8_t length) {
+        written.push_back({frame, {bytes[0], length > 1 ? bytes[1] : uint8_t{0}, length > 2 ? bytes[2] : uint8_t{0}}});
+        return true;
+    });
+    return written;
+}
+
+double frameTime(uint32_t frame) {
+    const Cycles& c = *cycles();
+    return c.midi.clock().timeOf(c.first + frame);
+}
 
 void receive(uint8_t status, uint8_t data1, uint8_t data2) {
     receiveCode(MIM_DATA, status | (data1 << 8) | (data2 << 16), 0);
@@ -100,6 +150,7 @@ int sendShort(uint8_t status, uint8_t data1, uint8_t data2, double due) {
     std::lock_guard<std::mutex> guard(lock());
     ++state().sentCount;
     if (state().keep) state().sent.push_back({status, data1, data2, due});
+    recording::queueForCycle(status, data1, data2, due);
     return state().openOutput < 0 ? 1 : 0;
 }
 
@@ -107,7 +158,18 @@ int reset() {
     std::lock_guard<std::mutex> guard(lock());
     ++state().resets;
     if (state().keep) state().resetAt.push_back(state().sent.size());
+    for (uint8_t channel = 0; channel < 16; ++channel) {
+        recording::queueForCycle(static_cast<uint8_t>(0xB0 | channel), 64, 0, 0.0);
+        recording::queueForCycle(static_cast<uint8_t>(0xB0 | channel), 123, 0, 0.0);
+    }
     return state().openOutput < 0 ? 1 : 0;
+}
+
+double outputAhead() { return state().ahead; }
+
+Delays delays() {
+    const MidiCycle& cycle = recording::cycles()->midi;
+    return {cycle.lateOutput(), cycle.waitedInput(), cycle.lostInput()};
 }
 
 }  // namespace platform

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+class Nolari;
+
 struct MidiMessage {
     uint8_t status, data1, data2;
     double due = 0.0;  // as handed to the back end; not part of a message's identity
@@ -31,6 +33,11 @@ struct State {
     long long sentCount = 0;
     // Opening and closing a port takes this long, as a real device may.
     int portMicroseconds = 0;
+    // What outputAhead reports.
+    double ahead = 0.0;
+    // The output is a JACK port: what is sent is also queued for cycle() to write at its frames,
+    // and the input events cycle() is given go to this engine.
+    Nolari* jack = nullptr;
 };
 
 // Calls from the GUI thread and the MIDI-input thread may meet here; the platform functions keep
@@ -41,5 +48,23 @@ void reset();
 // Delivers one short message as the open input's callback would.
 void receive(uint8_t status, uint8_t data1, uint8_t data2);
 void receiveCode(unsigned code, uintptr_t param1, uintptr_t param2);
+
+// A JACK process cycle as the real back end runs it, for the engine in state().jack: the input
+// events, at frames within the cycle, reach the engine with the times of their frames (or wait
+// while it is busy), then the output's queue is written. Cycles follow each other from the first
+// one after a reset, which begins at the time given; 48000 frames a second.
+struct InputEvent {
+    uint32_t frame;
+    MidiMessage message;
+};
+struct Written {
+    uint32_t frame;
+    MidiMessage message;
+    bool operator==(const Written& other) const { return frame == other.frame && message == other.message; }
+};
+constexpr double cycleRate = 48000.0;
+std::vector<Written> cycle(uint32_t frames, const std::vector<InputEvent>& input = {}, double firstStart = 0.0);
+// The time the frame of the current (last run) cycle stands for.
+double frameTime(uint32_t frame);
 
 }  // namespace recording
