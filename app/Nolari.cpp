@@ -12,6 +12,7 @@
 #include "app/Log.h"
 #include "config/Cfg.h"
 #include "midi/grwin.h"
+#include "midi/platform.h"
 #include "song/Meta.h"
 #include "ui/FileChooser.h"
 #include "ui/Layout.h"
@@ -145,6 +146,7 @@ void Nolari::idle() { std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
 void Nolari::timer(int) {
     threadLog.flush();
+    delayReport.check(platform::delays());
     if (deviceMenus.portsChanged(clockSeconds())) menusDirty = true;
     take.tick();
     if (menusDirty) makeMenus();

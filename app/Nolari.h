@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/LogQueue.h"
+#include "midi/DelayReport.h"
 #include "midi/Output.h"
 #include "perform/Followers.h"
 #include "perform/Loop.h"
@@ -218,6 +219,8 @@ public:
 
     // Everything sent goes through here.
     Output output;
+    // Late timed output and input that waited for the engine, logged from the timer.
+    DelayReport delayReport;
     // Everything sent, from the first note of the take on; the output's listener.
     TakeRecorder take{clockSeconds, engineLock};
     Loop loop;
