@@ -3,16 +3,22 @@
 // ThreadSanitizer this shows the engine's entry points are serialised; in any build it checks that
 // the shared state stays consistent.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
 #include "EngineTest.h"
 #include "config/Cfg.h"
+#include "midi/platform.h"
 #include "support/SmfWriter.h"
 
 namespace {
@@ -133,11 +139,12 @@ TEST_F(Concurrency, InputThreadLinesWaitForTheTimerInOrderAndAFullQueueCountsIts
     EXPECT_EQ(dir.log(), expected) << "the count of dropped lines is logged once";
 }
 
-// midiIn runs on JACK's real-time thread: it must never wait while ports open and close or files
-// are written. Here each port operation takes 100 ms; the GUI thread switches outputs, inputs and
-// songs while another thread plays as a keyboard would, every 50 us. A call that waited for the
-// engine lock during a switch would take at least one port operation; the bound allows for a busy
-// machine's scheduling. The distribution of midiIn's durations is printed.
+// midiIn must never wait while ports open and close or files are written. Here each port operation
+// takes 100 ms; the GUI thread switches outputs, inputs and songs while another thread plays as a
+// keyboard would, every 50 us. A call that waited for the engine lock during a switch would take at
+// least one port operation; the bound allows for a busy machine's scheduling. A third thread runs
+// JACK process cycles with an input event each, which never wait at all: an event met while the
+// engine is busy waits for a later cycle. The distributions of both durations are printed.
 TEST_F(Concurrency, MidiInNeverWaitsForPortChangesOrFileWrites) {
     for (const char* name : {"a.mid", "b.mid"}) {
         SmfWriter song;
@@ -153,7 +160,20 @@ TEST_F(Concurrency, MidiInNeverWaitsForPortChangesOrFileWrites) {
 
     std::vector<double> durations;
     durations.reserve(1 << 18);
+    std::vector<double> cycles;
+    cycles.reserve(1 << 16);
+    recording::state().jack = &n;
     std::atomic<bool> done{false};
+    std::thread jack([&] {
+        for (int i = 0; !done && cycles.size() < cycles.capacity(); ++i) {
+            const uint8_t status = i % 3 == 0 ? 0x90 : i % 3 == 1 ? 0x80 : 0xB0;
+            const MidiMessage message{status, static_cast<uint8_t>(status == 0xB0 ? 64 : 84), static_cast<uint8_t>(status == 0x80 ? 0 : 100)};
+            const auto start = std::chrono::steady_clock::now();
+            recording::cycle(256, {{static_cast<uint32_t>(i * 37 % 256), message}}, clockSeconds());
+            cycles.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+    });
     std::thread midi([&] {
         for (int i = 0; !done && durations.size() < durations.capacity(); ++i) {
             const uint8_t note = static_cast<uint8_t>(36 + i % 24);
@@ -172,12 +192,94 @@ TEST_F(Concurrency, MidiInNeverWaitsForPortChangesOrFileWrites) {
     }
     done = true;
     midi.join();
+    jack.join();
     recording::state().portMicroseconds = 0;
 
     ASSERT_GT(durations.size(), 100u);
-    std::sort(durations.begin(), durations.end());
-    const auto at = [&](double fraction) { return durations[static_cast<size_t>(fraction * (durations.size() - 1))]; };
-    std::printf("midiIn calls: %zu, median %.1f us, 99%% %.1f us, 99.9%% %.1f us, worst %.1f us\n", durations.size(),
-                at(0.5), at(0.99), at(0.999), durations.back());
+    ASSERT_GT(cycles.size(), 10u);
+    const auto print = [](const char* what, std::vector<double>& values) {
+        std::sort(values.begin(), values.end());
+        const auto at = [&](double fraction) { return values[static_cast<size_t>(fraction * (values.size() - 1))]; };
+        std::printf("%s: %zu, median %.1f us, 99%% %.1f us, 99.9%% %.1f us, worst %.1f us\n", what, values.size(), at(0.5),
+                    at(0.99), at(0.999), values.back());
+    };
+    print("midiIn calls", durations);
+    print("JACK cycles with an input event", cycles);
+    std::printf("input events that waited for the engine: %llu\n",
+                static_cast<unsigned long long>(platform::delays().waitedInput));
+    EXPECT_EQ(platform::delays().lostInput, 0u);
     EXPECT_LT(durations.back(), 50000.0) << "midiIn waited for a port change or a file write";
+}
+
+namespace {
+
+// Note-ons at many different distances, so that nearly every bin of the histogram holds a fraction
+// and its file is several pages long; a second part (1) to change the role of.
+SongBuilder scattered() {
+    SongBuilder song;
+    double t = 0;
+    for (int k = 0; k < 3000; ++k) {
+        song.note(t, 0.01, static_cast<uint8_t>(40 + k % 40), 100, 0, true);
+        t += (k * 7919 % 997) / 1000.0;
+    }
+    return song.note(0.5, 0.1, 30, 90, 1, false, 1);
+}
+
+}  // namespace
+
+// The histogram goes into a pipe of one page that nobody reads until a MIDI tap has been tried:
+// the regrouping is caught in the middle of writing its file.
+TEST_F(Concurrency, ARoleChangeRegroupsAndWritesItsFileOutsideTheEngineLockThread) {
+    load(scattered());
+    n.meta->parts.attach(*n.song);
+    const std::string cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    ASSERT_EQ(mkfifo("histogram.xls", 0600), 0);
+    const int reader = open("histogram.xls", O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ASSERT_EQ(fcntl(reader, F_SETPIPE_SZ, 4096), 4096);
+    std::thread gui([&] { n.selectPart(1); });
+    int queued = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((ioctl(reader, FIONREAD, &queued) != 0 || queued < 4096) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const bool tapped = n.tryMidiIn(0x90, 60, 100, 0.0);
+    char page[4096];
+    fcntl(reader, F_SETFL, 0);
+    while (read(reader, page, sizeof page) > 0) {
+    }
+    gui.join();
+    close(reader);
+    std::filesystem::current_path(cwd);
+    EXPECT_EQ(queued, 4096) << "the histogram did not fill the pipe";
+    EXPECT_TRUE(tapped) << "a MIDI tap found the engine locked while the histogram was written";
+    EXPECT_EQ(n.meta->parts.role(1), Role::Follow);
+}
+
+// S on a song of 60,000 groups: while its metadata file is being written (its temporary file is
+// there), the engine lock is free.
+TEST_F(Concurrency, SavingTheTakeWritesTheMetadataOutsideTheEngineLockThread) {
+    SongBuilder song;
+    for (int k = 0; k < 60000; ++k) song.note(0.05 * k, 0.02, static_cast<uint8_t>(40 + k % 40), 100, 0, true);
+    load(song);
+    n.songPath = dir.file("long.mid");
+    n.meta->path = n.songPath + ".mta";
+    std::atomic<int> lockFree{-1};
+    std::atomic<bool> done{false};
+    std::thread watcher([&] {
+        while (!done && lockFree < 0) {
+            if (!std::filesystem::exists(n.meta->path + ".tmp")) continue;
+            const bool free = n.engineLock.try_lock();
+            if (free) n.engineLock.unlock();
+            lockFree = free ? 1 : 0;
+        }
+    });
+    for (int round = 0; round < 100 && lockFree < 0; ++round) {
+        n.tap(1, 0);
+        n.saveTake();
+    }
+    done = true;
+    watcher.join();
+    ASSERT_GE(lockFree, 0) << "the metadata file was never seen being written";
+    EXPECT_EQ(lockFree, 1) << "the engine lock was held while the metadata file was written";
 }

@@ -251,14 +251,19 @@ void Nolari::selectMain(int item) {
     menusDirty = true;
 }
 
-// Regrouping changes what a tap plays next, so whatever sounds or waits is stopped first.
+// Regrouping changes what a tap plays next, so whatever sounds or waits is stopped first. The new
+// roles and grouping are made outside the engine lock (a long song takes milliseconds, and writes
+// the histogram and log lines), and swapped in under it; only this thread changes them.
 void Nolari::selectPart(int part) {
+    if (!songLoaded || part < 0 || static_cast<uint32_t>(part) >= meta->parts.count()) return;
+    Parts roles = meta->parts;
+    roles.cycle(static_cast<uint32_t>(part));
+    const Regrouping grouping = meta->defaultGrouping(*song, roles);
     {
         std::lock_guard<std::recursive_mutex> guard(engineLock);
-        if (!songLoaded || part < 0 || static_cast<uint32_t>(part) >= meta->parts.count()) return;
         allNotesOff();
-        meta->parts.cycle(static_cast<uint32_t>(part));
-        meta->findDefaultGroups(*song);
+        std::swap(meta->parts, roles);
+        Meta::regroup(*song, grouping);
     }
     overviewImage.forget();
     menusDirty = true;
