@@ -214,18 +214,20 @@ void Nolari::selectMidiOut(int n) {
     menusDirty = true;
 }
 
+// The output is parked in the same hold of the lock as its silence: a tap that came between the two
+// would sound on the old output after its silence, and its Note Off would go to the new one.
 void Nolari::changeMidiOut(int n) {
     {
         std::lock_guard<std::recursive_mutex> guard(engineLock);
         allNotesOff();
         sendLocalControl(true);
+        ParkMidiOut(true);
     }
-    withOutputParked(*this, [&] {
-        SetMidiOut(midiOutDevice, false);
-        midiOutDevice = n;
-        SetMidiOut(n, true);
-    });
+    SetMidiOut(midiOutDevice, false);
+    midiOutDevice = n;
+    SetMidiOut(n, true);
     std::lock_guard<std::recursive_mutex> guard(engineLock);
+    ParkMidiOut(false);
     sendLocalControl(false);
     // The new output has not heard the instruments the song chose so far.
     sendProgramChanges();

@@ -1,5 +1,6 @@
 #include "support/RecordingPlatform.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -25,6 +26,23 @@ void portDelay() {
 
 bool toEngine(void*, const uint8_t* bytes, uint8_t length, double at) {
     return state().jack->tryMidiIn(bytes[0], length > 1 ? bytes[1] : 0, length > 2 ? bytes[2] : 0, at);
+}
+
+// The notes sounding on the open output, by channel and pitch.
+bool sounding[16][128];
+
+void follow(uint8_t status, uint8_t pitch, uint8_t velocity) {
+    const uint8_t kind = status & 0xF0;
+    if (state().openOutput < 0 || (kind != 0x80 && kind != 0x90)) return;
+    sounding[status & 0x0F][pitch & 0x7F] = kind == 0x90 && velocity > 0;
+}
+
+void strand() {
+    for (auto& channel : sounding)
+        for (bool& note : channel) {
+            state().strandedNotes += note;
+            note = false;
+        }
 }
 
 struct Cycles {
@@ -53,6 +71,8 @@ State& state() {
 
 void reset() {
     state() = State{};
+    strand();
+    state().strandedNotes = 0;
     cycles() = std::make_unique<Cycles>();
 }
 
@@ -142,6 +162,7 @@ int closeOutput() {
     portDelay();
     std::lock_guard<std::mutex> guard(lock());
     if (state().openOutput < 0) return 1;
+    recording::strand();
     state().openOutput = -1;
     return 0;
 }
@@ -150,6 +171,7 @@ int sendShort(uint8_t status, uint8_t data1, uint8_t data2, double due) {
     std::lock_guard<std::mutex> guard(lock());
     ++state().sentCount;
     if (state().keep) state().sent.push_back({status, data1, data2, due});
+    recording::follow(status, data1, data2);
     recording::queueForCycle(status, data1, data2, due);
     return state().openOutput < 0 ? 1 : 0;
 }
@@ -158,6 +180,7 @@ int reset() {
     std::lock_guard<std::mutex> guard(lock());
     ++state().resets;
     if (state().keep) state().resetAt.push_back(state().sent.size());
+    if (state().openOutput >= 0) std::fill(&recording::sounding[0][0], &recording::sounding[0][0] + 16 * 128, false);
     for (uint8_t channel = 0; channel < 16; ++channel) {
         recording::queueForCycle(static_cast<uint8_t>(0xB0 | channel), 64, 0, 0.0);
         recording::queueForCycle(static_cast<uint8_t>(0xB0 | channel), 123, 0, 0.0);
