@@ -102,6 +102,8 @@ public:
     void queueListenBatch();
     // When an event is to sound while listening, on the program's clock.
     double listenDue(const Event& e) const;
+    // The song's listen speed in percent; while listening, listening goes on at it from where it got.
+    void setListenSpeed(int percent);
     // Scheduled in place of an event: ask for the next batch; listening is over.
     static constexpr uint32_t listenBatchMark = UINT32_MAX;
     static constexpr uint32_t listenEndMark = UINT32_MAX - 1;
@@ -202,6 +204,7 @@ public:
     // Written by the scheduler's thread when listening ends; read by the timer.
     std::atomic<bool> listening{false};
     int32_t listenIndex = 0;
+    int32_t listenPlayed = 0;  // the first listened event not yet played
     double listenEnd = 0.0;
     double listenOffset = 0.0;
 

@@ -158,7 +158,7 @@ void Nolari::startListening() {
     const Event* start = currentEvent();
     if (!start) return;
     allNotesOff();
-    listenIndex = static_cast<int32_t>(start - song->events);
+    listenIndex = listenPlayed = static_cast<int32_t>(start - song->events);
     // Begun one lead ahead, so that the first events reach the output in time for their frames.
     const double now = clockSeconds() + scheduler.lead();
     const double speed = meta->listenSpeed / 100.0;
@@ -171,6 +171,25 @@ void Nolari::startListening() {
 }
 
 double Nolari::listenDue(const Event& e) const { return e.time * 100.0 / meta->listenSpeed + listenOffset; }
+
+// Listening goes on from the first event not yet played, at the new speed, and ends where it would
+// have ended in the song. The song time reached is the clock's, but never before what was played.
+void Nolari::setListenSpeed(int percent) {
+    std::lock_guard guard(engineLock);
+    const int before = meta->listenSpeed;
+    meta->listenSpeed = percent;
+    if (!listening || !hasSong()) return;
+    const double now = clockSeconds() + scheduler.lead();
+    double reached = (now - listenOffset) * before / 100.0;
+    if (listenPlayed > 0) reached = std::max(reached, song->events[listenPlayed - 1].time);
+    const double end = (listenEnd - listenOffset) * before / 100.0;
+    listenOffset = now - reached * 100.0 / percent;
+    listenEnd = listenOffset + end * 100.0 / percent;
+    scheduler.cancel();
+    listenIndex = listenPlayed;
+    scheduler.add(listenEndMark, listenEnd, false);
+    queueListenBatch();
+}
 
 void Nolari::queueListenBatch() {
     const uint32_t end = song->numEvents;
