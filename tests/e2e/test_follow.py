@@ -1,11 +1,13 @@
 """Playing along through a real JACK server: the bass track is made a Follow part from the Parts
-menu, the melody is tapped from the capture client at 1.5 times and at 0.75 times the song's tempo,
-and every bass Note On must arrive at its stretched due time: the tap's melody Note On plus its
-song-time distance from the tapped group times the performer's tempo, which is computed here from
-the capture client's own tap frames by the program's rule (the last ratio, the median of three
-once there are three). Prints the median and the worst difference for each speed, leaving out the
-first taps while the tempo settles and the bass notes an early tap sends at once. No bass note may
-be lost or left sounding. The metadata file keeps the role after Esc."""
+menu, the melody is tapped from the capture client at exactly 1.5 times and 0.75 times the song's
+tempo (each tap a whole number of frames after the one before), and every bass Note On must arrive
+at its stretched due time: the tap's melody Note On plus its song-time distance from the tapped
+group times the performer's tempo, which is computed here from the capture client's own tap frames
+by the program's rule (the last ratio, the median of three once there are three). Prints the
+median and the worst difference for each speed, leaving out the first taps while the tempo settles
+and the bass notes an early tap sends at once; and, from the third tap on, how far each off-beat
+bass Note On (half-way through the beat) lands from the midpoint of the melody Note Ons around it.
+No bass note may be lost or left sounding. The metadata file keeps the role after Esc."""
 
 import re
 import statistics
@@ -55,13 +57,26 @@ def go_to_start(s, cap):
 
 
 def tap_along(cap, interval, count):
-    """count taps from the capture client, one every interval seconds on an absolute schedule."""
-    start = time.monotonic()
-    for k in range(count):
-        time.sleep(max(0.0, start + k * interval - time.monotonic()))
-        cap.send(b"\x90\x3c\x64")
-        time.sleep(min(0.1, interval / 2))
-        cap.send(b"\x80\x3c\x00")
+    """count taps from the capture client, exactly interval frames apart, each held for a tenth of a
+    second; returns when the last has been sent."""
+    held = playing.RATE // 10
+    cap.send(b"\x90\x3c\x64")
+    cap.send_after(held, b"\x80\x3c\x00")
+    for _ in range(count - 1):
+        cap.send_after(interval - held, b"\x90\x3c\x64")
+        cap.send_after(held, b"\x80\x3c\x00")
+    time.sleep(count * interval / playing.RATE)
+
+
+def off_beat_errors(melody, bass_on):
+    """Each off-beat bass Note On's distance in frames from the midpoint of the melody Note Ons
+    around it, from the third tap on."""
+    errors = []
+    for k, note_on in enumerate(bass_on):
+        beat = k // BASS_PER_BEAT
+        if k % BASS_PER_BEAT == BASS_PER_BEAT // 2 and 2 <= beat < len(melody) - 1:
+            errors.append(note_on[0] - (melody[beat][0] + melody[beat + 1][0]) / 2)
+    return errors
 
 
 def tempo_ratios(tap_frames, beat_seconds):
@@ -83,7 +98,7 @@ def play_along(s, cap, speed):
     beat_seconds = BEAT / TICKS_PER_SECOND
     before_events = len(cap.events())
     before_sent = len(cap.sent())
-    tap_along(cap, beat_seconds / speed, MELODY_NOTES)
+    tap_along(cap, round(beat_seconds / speed * playing.RATE), MELODY_NOTES)
     bass_count = MELODY_NOTES * BASS_PER_BEAT
     cap.wait_events(lambda events: sum(1 for n in playing.notes(events[before_events:]) if n[2] < 60) >= 2 * bass_count,
                     10, "every bass Note On and Note Off")
@@ -124,6 +139,10 @@ def play_along(s, cap, speed):
           "%d sent at once by an early tap; tempo ratio at the end %.3f; late server cycles so far %d"
           % (speed, statistics.median(ms), max(ms, key=abs), statistics.median(tap_ms), max(tap_ms, key=abs),
              len(ms), sent_at_once, ratios[-1], playing.xruns(s)))
+    midpoint_ms = [1000.0 * d / playing.RATE for d in off_beat_errors(melody, bass_on)]
+    print("speed %.2f: off-beat bass Note On minus the midpoint of the melody Note Ons around it, from the third "
+          "tap on: median %.3f ms, worst %.3f ms (n = %d)"
+          % (speed, statistics.median(midpoint_ms), max(midpoint_ms, key=abs), len(midpoint_ms)))
     return ms
 
 

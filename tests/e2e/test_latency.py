@@ -4,7 +4,10 @@ input, which must deliver exactly one period later. Then 1000 taps: a Note On se
 input must come back as the group's first Note On at most one period later than the direct loop
 for at least 99 % of them. Prints the median, 99th percentile and maximum of both. A cycle the
 server runs late (an XRun on a busy machine) delays that cycle's messages by a period, so the
-direct loop too is held to 99 %, and the count of late cycles is printed beside the figures."""
+direct loop too is held to 99 %, and the count of late cycles is printed beside the figures.
+Last, ten taps sent at exact frames that fall at different places in the period: a tap leaves at
+the frame it arrived at, so their latencies are printed beside each other and the direct loop's;
+each must arrive."""
 
 import subprocess
 import time
@@ -87,6 +90,26 @@ def taps(s, cap):
     return delays(sent, group_ons())
 
 
+def uneven_taps(s, cap):
+    """Each tap an exact, uneven number of frames after the message before it, its velocity telling
+    it apart; returns the latency of each in frames."""
+    before_events = len(cap.events())
+    before_sent = len(cap.sent())
+    cap.send(b"\xb0\x14\x00")  # the reference the first tap is counted from
+    for k in range(10):
+        cap.send_after(6000 + 97 * k, bytes([0x90, 60, 101 + k]))
+        cap.send_after(2400, b"\x80\x3c\x00")
+    tapped = lambda: [n for n in playing.notes(cap.events()[before_events:]) if n[1] == "on"]
+    wait_at_most(lambda: len(tapped()) >= 10, 10)
+    sent = [(f, m[2]) for f, m in cap.sent()[before_sent:] if playing.is_note_on(m)]
+    check(len(sent) == 10, "the capture client sent %d of the ten uneven taps" % len(sent))
+    latencies = delays(sent, [(n[0], n[3]) for n in tapped()])
+    check(all(d != float("inf") for d in latencies), "uneven taps lost on the way: %r" % latencies)
+    print("ten taps at uneven frames (offsets in the period %s): latencies %s frames, spread %d; late server "
+          "cycles so far %d" % ([f % playing.PERIOD for f, _ in sent], latencies, max(latencies) - min(latencies),
+                                playing.xruns(s)))
+
+
 def measure(s):
     cap = s.capture()
     loop = direct_loop(s, cap)
@@ -105,6 +128,7 @@ def measure(s):
     print("taps within %d frames: %d of %d; late server cycles in all: %d"
           % (bound, within, len(tapped), playing.xruns(s)))
     check(within >= 0.99 * len(tapped), "only %d of %d taps within one period of the direct loop" % (within, len(tapped)))
+    uneven_taps(s, cap)
     s.key("Escape")
     check(s.wait_exit() == 0, "Nolari did not exit cleanly")
 
