@@ -81,9 +81,11 @@ int NumMidiOuts() {
     return count;
 }
 
+// The names come from the system's last list, which NumMidiIns and NumMidiOuts take: a lookup does
+// not ask the system for its ports again.
 bool MidiInName(int n, std::string& name) {
     if (n == -1) return false;
-    if (n < 0 || n >= NumMidiIns()) {
+    if (n < 0 || n >= platform::listedInputs()) {
         logMessage("ERROR: MidiInName(%d) out of range\n", n);
         name.clear();
         return false;
@@ -99,7 +101,7 @@ bool MidiInName(int n, std::string& name) {
 
 bool MidiOutName(int n, std::string& name) {
     if (n == -1) return false;
-    const int count = NumMidiOuts();
+    const int count = platform::listedOutputs() + (synthOpen ? 1 : 0);
     if (synthOpen && n == count - 1) {
         name = synth.name();
         return true;

@@ -7,8 +7,12 @@
 
 namespace platform {
 
+// Ask the system for its ports afresh; the names come from the last of these lists.
 int numInputs();
 int numOutputs();
+// How many ports the last list held, without asking the system again.
+int listedInputs();
+int listedOutputs();
 bool inputName(int n, std::string& name);
 bool outputName(int n, std::string& name);
 

@@ -197,6 +197,13 @@ public:
         return count;
     }
 
+    int listedInputs() const { return static_cast<int>(inputs.size()); }
+
+    int listedOutputs() {
+        std::lock_guard<std::mutex> guard(outputLock);
+        return static_cast<int>(outputs.size());
+    }
+
     bool inputName(int n, std::string& name) const {
         if (n < 0 || n >= static_cast<int>(inputs.size())) return false;
         name = inputs[n].name;
@@ -366,6 +373,8 @@ namespace platform {
 
 int numInputs() { return backend().numInputs(); }
 int numOutputs() { return backend().numOutputs(); }
+int listedInputs() { return backend().listedInputs(); }
+int listedOutputs() { return backend().listedOutputs(); }
 bool inputName(int n, std::string& name) { return backend().inputName(n, name); }
 bool outputName(int n, std::string& name) { return backend().outputName(n, name); }
 int openInput(int n) { return backend().openInput(n); }

@@ -119,17 +119,27 @@ using recording::lock;
 using recording::portDelay;
 using recording::state;
 
-int numInputs() { return static_cast<int>(state().inputs.size()); }
-int numOutputs() { return static_cast<int>(state().outputs.size()); }
+int listedInputs() { return static_cast<int>(state().inputs.size()); }
+int listedOutputs() { return static_cast<int>(state().outputs.size()); }
+
+int numInputs() {
+    ++state().listings;
+    return listedInputs();
+}
+
+int numOutputs() {
+    ++state().listings;
+    return listedOutputs();
+}
 
 bool inputName(int n, std::string& name) {
-    if (n < 0 || n >= numInputs() || n == state().failName) return false;
+    if (n < 0 || n >= listedInputs() || n == state().failName) return false;
     name = state().inputs[n];
     return true;
 }
 
 bool outputName(int n, std::string& name) {
-    if (n < 0 || n >= numOutputs() || n == state().failName) return false;
+    if (n < 0 || n >= listedOutputs() || n == state().failName) return false;
     name = state().outputs[n];
     return true;
 }
@@ -137,7 +147,7 @@ bool outputName(int n, std::string& name) {
 int openInput(int n) {
     portDelay();
     std::lock_guard<std::mutex> guard(lock());
-    if (state().failOpen || n < 0 || n >= numInputs()) return 1;
+    if (state().failOpen || n < 0 || n >= listedInputs()) return 1;
     state().openInput = n;
     return 0;
 }
@@ -153,7 +163,7 @@ int closeInput() {
 int openOutput(int n) {
     portDelay();
     std::lock_guard<std::mutex> guard(lock());
-    if (state().failOpen || n < 0 || n >= numOutputs()) return 1;
+    if (state().failOpen || n < 0 || n >= listedOutputs()) return 1;
     state().openOutput = n;
     return 0;
 }

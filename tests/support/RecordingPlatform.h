@@ -35,6 +35,8 @@ struct State {
     int portMicroseconds = 0;
     // What outputAhead reports.
     double ahead = 0.0;
+    // How many times the port lists were asked for.
+    int listings = 0;
     // Notes an output was closed with: started on it, and ended neither by a Note Off nor a reset.
     int strandedNotes = 0;
     // The output is a JACK port: what is sent is also queued for cycle() to write at its frames,
