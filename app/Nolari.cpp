@@ -259,6 +259,7 @@ void Nolari::quit() {
         allNotesOff();
     }
     threadLog.flush();
+    delayReport.flush(platform::delays());
     // Its thread would otherwise go on sending while the port layer is torn down at exit.
     scheduler.stop();
     keepLastTake();

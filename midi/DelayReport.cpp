@@ -19,12 +19,20 @@ void DelayReport::check(const platform::Delays& now) {
         seen_ = now;
         return;
     }
-    if (!inBurst_) return;
+    if (inBurst_) logBurst();
+}
+
+void DelayReport::flush(const platform::Delays& now) {
+    check(now);
+    if (inBurst_) logBurst();
+}
+
+void DelayReport::logBurst() {
     inBurst_ = false;
-    if (const auto late = since(now.lateOutput, burstFrom_.lateOutput))
+    if (const auto late = since(seen_.lateOutput, burstFrom_.lateOutput))
         logMessage("JACK output: %llu timed messages came after their frame and went at the earliest frame\n", late);
-    if (const auto waited = since(now.waitedInput, burstFrom_.waitedInput))
+    if (const auto waited = since(seen_.waitedInput, burstFrom_.waitedInput))
         logMessage("JACK input: %llu events waited for the engine and were handled in a later cycle\n", waited);
-    if (const auto lost = since(now.lostInput, burstFrom_.lostInput))
+    if (const auto lost = since(seen_.lostInput, burstFrom_.lostInput))
         logMessage("ERROR: JACK input: %llu events lost while the engine was busy\n", lost);
 }

@@ -7,9 +7,14 @@
 
 class DelayReport {
 public:
+    // The timer, each tick.
     void check(const platform::Delays& now);
+    // At exit: logs a burst still going on.
+    void flush(const platform::Delays& now);
 
 private:
+    void logBurst();
+
     platform::Delays seen_;
     platform::Delays burstFrom_;
     bool inBurst_ = false;

@@ -130,7 +130,7 @@ TEST_F(NoStuckNotes, SwitchingTheInputForgetsTheKeysHeldOnTheOldOne) {
 // MIDI taps from another thread while the output switches, again and again: each tap reaches the
 // old output before its silence, or the new one, but never the old one after its silence (that
 // note would sound there for good).
-TEST_F(NoStuckNotes, ATapDuringAnOutputSwitchIsNeverLeftOnTheOldOutput) {
+TEST_F(NoStuckNotes, ATapFromAnotherThreadDuringAnOutputSwitchIsNeverLeftOnTheOldOutput) {
     SongBuilder song;
     for (int k = 0; k < 2000; ++k) song.note(0.1 * k, 0.05, static_cast<uint8_t>(40 + k % 40), 100, 0, true);
     load(song);

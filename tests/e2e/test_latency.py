@@ -131,6 +131,7 @@ def measure(s):
     uneven_taps(s, cap)
     s.key("Escape")
     check(s.wait_exit() == 0, "Nolari did not exit cleanly")
+    print("late output and waiting input logged: %r" % playing.delay_lines(s))
 
 
 def main():
