@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "EngineTest.h"
@@ -85,10 +86,11 @@ TEST_F(TakeRecording, AScriptedPerformanceReadsBackAsItWasPlayed) {
     EXPECT_EQ(summary.notes, 4);
     EXPECT_DOUBLE_EQ(summary.seconds, 1.5);
 
-    std::string expected = "type 0 tracks 1 division 1000\nname song.mid take 1\n0.000 c005\n";
+    // Channel by channel: program, then the pedal.
+    std::string expected = "type 0 tracks 1 division 1000\nname song.mid take 1\n0.000 c005\n0.000 b0407f\n";
     for (char channel : std::string("123456789abcdef")) expected += std::string("0.000 c") + channel + "00\n";
     expected +=
-        "0.000 b0407f\n0.000 903c64\n0.000 904050\n0.250 803c00\n0.250 804000\n"
+        "0.000 903c64\n0.000 904050\n0.250 803c00\n0.250 804000\n"
         "0.600 904340\n0.700 804300\n1.200 904864\n1.500 804800\n";
     EXPECT_EQ(readWithMido(path), expected);
 
@@ -108,6 +110,46 @@ TEST_F(TakeRecording, AScriptedPerformanceReadsBackAsItWasPlayed) {
     Meta meta;
     meta.load(path, song);
     EXPECT_EQ(song.numGroups, 3u);
+}
+
+// The song sets up its channel before its first note: bank, program, volume, pan, reverb, a bend
+// range of 12 semitones (parameter 0, then the null parameter selected) and a bend. Its pedal goes
+// down with the first group; a jump silences the output.
+TEST_F(TakeRecording, ATakeBeginsInEveryChannelsStateAndKeepsEverySilence) {
+    SongBuilder song;
+    const uint8_t setUp[][2] = {{7, 90}, {10, 30}, {91, 70}, {101, 0}, {100, 0}, {6, 12}, {38, 0}, {101, 127}, {100, 127}, {64, 127}};
+    song.channelEvent(0, 0xB0, 0, 0, 1).channelEvent(0, 0xB0, 0, 32, 0).channelEvent(0, 0xC0, 0, 5, 0);
+    for (const auto& [controller, value] : setUp) song.channelEvent(0, 0xB0, 0, controller, value);
+    song.channelEvent(0, 0xE0, 0, 0, 0x48);
+    load(song.note(0, 0.4, 60, 100, 0, true).note(0.5, 0.4, 62, 100, 0, true).note(1, 0.4, 64, 100, 0, true));
+    n.meta->sendPedalEvents = true;
+    const auto messages = [](const Take& take) {
+        std::vector<MidiMessage> sent;
+        for (const TakeMessage& m : take.messages) sent.push_back({m.message.status, m.message.data1, m.message.data2});
+        return sent;
+    };
+
+    n.tap(1, 0);
+    n.release(1);
+    n.nextNote();  // a jump: everything is silenced
+    const std::vector<MidiMessage> first = messages(n.take.handOver());
+    const std::vector<MidiMessage> state = {{0xB0, 0, 1},    {0xB0, 32, 0},   {0xC0, 5, 0},  {0xB0, 7, 90},
+                                            {0xB0, 10, 30},  {0xB0, 64, 127}, {0xB0, 91, 70}, {0xB0, 101, 0},
+                                            {0xB0, 100, 0},  {0xB0, 6, 12},   {0xB0, 38, 0},  {0xB0, 101, 127},
+                                            {0xB0, 100, 127}, {0xE0, 0, 0x48}, noteOn(0, 60, 100)};
+    ASSERT_GE(first.size(), state.size() + 32);
+    EXPECT_EQ(std::vector<MidiMessage>(first.begin(), first.begin() + state.size()), state);
+    std::vector<MidiMessage> silence;
+    for (uint8_t channel = 0; channel < 16; ++channel)
+        silence.insert(silence.end(), {{static_cast<uint8_t>(0xB0 | channel), 64, 0}, {static_cast<uint8_t>(0xB0 | channel), 123, 0}});
+    EXPECT_EQ(std::vector<MidiMessage>(first.end() - 32, first.end()), silence);
+
+    // The next take begins with the pedal as the silence left it: up.
+    n.tap(1, 0);
+    const std::vector<MidiMessage> second = messages(n.take.handOver());
+    EXPECT_NE(std::find(second.begin(), second.end(), MidiMessage{0xB0, 64, 0}), second.end());
+    EXPECT_EQ(std::find(second.begin(), second.end(), MidiMessage{0xB0, 64, 127}), second.end());
+    EXPECT_EQ(second.back(), noteOn(0, 64, 100));
 }
 
 using TakeSaving = EngineTest;
