@@ -10,6 +10,8 @@
 #include "config/Cfg.h"
 #include "song/Meta.h"
 #include "song_test_fixture.h"
+#include "support/SmfWriter.h"
+#include "support/TestEnv.h"
 
 TEST(RedrawThrottle, SlowOverviewDrawPostponesTheNextOne) {
     Nolari n;
@@ -81,28 +83,41 @@ TEST(CommandLine, TakesOneSongRelativeToTheCallersFolderOrAnOption) {
     EXPECT_EQ(parse({"/tmp/a b.mid"}).song, "/tmp/a b.mid");
     EXPECT_EQ(parse({"--help"}).action, CommandLine::Action::ShowHelp);
     EXPECT_EQ(parse({"song.mid", "--version"}).action, CommandLine::Action::ShowVersion);
-    for (auto refused : {std::vector<const char*>{"-h"}, {"--verbose"}, {"-"}, {"a.mid", "b.mid"}, {""}})
+    const CommandLine render = parse({"--render", "take.mid", "take.wav"});
+    EXPECT_EQ(render.action, CommandLine::Action::Render);
+    EXPECT_EQ(render.midiFile + " " + render.soundFile, "take.mid take.wav");
+    for (auto refused : {std::vector<const char*>{"-h"}, {"--verbose"}, {"-"}, {"a.mid", "b.mid"}, {""}, {"--render", "a.mid"},
+                         {"--render", "a.mid", "b.wav", "c"}, {"song.mid", "--render", "a.mid", "b.wav"}})
         EXPECT_EQ(parse(refused).action, CommandLine::Action::Misuse) << refused.back();
 }
 
+namespace {
+
+// The process status, with what was written to standard output and standard error.
+int answered(const CommandLine& commandLine, std::string& out, std::string& err) {
+    std::FILE* outFile = std::tmpfile();
+    std::FILE* errFile = std::tmpfile();
+    const int status = answerCommandLine(commandLine, outFile, errFile);
+    auto text = [](std::FILE* f) {
+        std::string s(static_cast<size_t>(std::ftell(f)), '\0');
+        std::rewind(f);
+        s.resize(std::fread(s.data(), 1, s.size(), f));
+        std::fclose(f);
+        return s;
+    };
+    out = text(outFile);
+    err = text(errFile);
+    return status;
+}
+
+}  // namespace
+
 TEST(CommandLine, HelpAndVersionGoToStandardOutputMisuseToStandardErrorWithStatusTwo) {
     auto answer = [](CommandLine::Action action, std::string& out, std::string& err) {
-        std::FILE* outFile = std::tmpfile();
-        std::FILE* errFile = std::tmpfile();
         CommandLine commandLine;
         commandLine.action = action;
         commandLine.problem = "unknown option '-x'";
-        const int status = answerCommandLine(commandLine, outFile, errFile);
-        auto text = [](std::FILE* f) {
-            std::string s(static_cast<size_t>(std::ftell(f)), '\0');
-            std::rewind(f);
-            s.resize(std::fread(s.data(), 1, s.size(), f));
-            std::fclose(f);
-            return s;
-        };
-        out = text(outFile);
-        err = text(errFile);
-        return status;
+        return answered(commandLine, out, err);
     };
     std::string out, err;
     EXPECT_EQ(answer(CommandLine::Action::ShowHelp, out, err), 0);
@@ -113,6 +128,35 @@ TEST(CommandLine, HelpAndVersionGoToStandardOutputMisuseToStandardErrorWithStatu
     EXPECT_EQ(answer(CommandLine::Action::Misuse, out, err), 2);
     EXPECT_EQ(out, "");
     EXPECT_EQ(err.rfind("nolari: unknown option '-x'\nUsage: nolari [SONG]\n", 0), 0u);
+}
+
+// Rendering from the command line writes no log; a failure is one line on standard error.
+TEST(CommandLine, RenderIsStatusZeroWhenWrittenElseOneWithOneLine) {
+    TestDir dir;
+    SmfWriter().note(0, 480, 60).save(dir.file("take.mid"));
+    SmfWriter().controller(0, 7, 100).save(dir.file("empty.mid"));
+    const auto render = [&](const std::string& midi, const std::string& sound, std::string& out, std::string& err) {
+        CommandLine commandLine;
+        commandLine.action = CommandLine::Action::Render;
+        commandLine.midiFile = dir.file(midi);
+        commandLine.soundFile = dir.file(sound);
+        return answered(commandLine, out, err);
+    };
+    std::string out, err;
+    EXPECT_EQ(render("take.mid", "take.wav", out, err), 0);
+    EXPECT_EQ(out.rfind("Rendered " + dir.file("take.wav") + " (", 0), 0u) << out;
+    EXPECT_EQ(err, "");
+    const std::pair<std::string, std::string> failures[] = {
+        {"missing.mid", "No such file or directory"},
+        {"empty.mid", "it has no notes"},
+        {"take.mid", "the sound file's name must end in .wav or .flac"}};
+    for (const auto& [midi, problem] : failures) {
+        const std::string sound = midi == "take.mid" ? "take.mp3" : "out.wav";
+        EXPECT_EQ(render(midi, sound, out, err), 1);
+        EXPECT_EQ(out, "");
+        EXPECT_EQ(err, "nolari: cannot render " + dir.file(midi) + " into " + dir.file(sound) + ": " + problem + "\n");
+    }
+    EXPECT_EQ(dir.log(), "");
 }
 
 using SongArgument = SongFixture;
