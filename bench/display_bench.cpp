@@ -6,6 +6,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cmath>
+
 #include "config/Cfg.h"
 #include "tools/drawsetup.h"
 #include "ui/Draw.h"
@@ -66,6 +68,32 @@ void DisplayOverviewKeptImage(benchmark::State& state) {
     }
 }
 BENCHMARK(DisplayOverviewKeptImage)->Unit(benchmark::kMillisecond);
+
+// The same with the tempo curve of a performance that tapped every group of the song once (its
+// tempo swinging between 60 % and 160 %), or one point for every so many groups.
+void DisplayOverviewWithTempoCurve(benchmark::State& state) {
+    Nolari* n = drawingSetup();
+    if (!n) return state.SkipWithError("needs an X display: run under Xvfb with DISPLAY set");
+    n->tempoCurve.clear();
+    int64_t group = 0;
+    for (uint32_t i = 0; i < n->song->numEvents; ++i) {
+        const Event& e = n->song->events[i];
+        if (e.start && group++ % state.range(0) == 0) n->tempoCurve.add(e.time, 110 + 50 * std::sin(e.time / 20));
+    }
+    n->position = static_cast<int32_t>(n->song->numEvents / 2);
+    n->overviewImage.prepare(n->viewFrame());
+    for (auto _ : state) {
+        n->position = stepPosition(n->position);
+        const ViewFrame frame = n->viewFrame();
+        glClear(GL_COLOR_BUFFER_BIT);
+        n->overviewImage.prepare(frame);
+        drawOverview(frame, n->overviewImage);
+        glFinish();
+    }
+    state.counters["points"] = n->tempoCurve.size();
+    n->tempoCurve.clear();
+}
+BENCHMARK(DisplayOverviewWithTempoCurve)->Arg(1)->Arg(33)->Unit(benchmark::kMillisecond);
 
 // The image's making, paid once per song, colour scheme, window size or view style.
 void DisplayOverviewFirstDraw(benchmark::State& state) {

@@ -92,7 +92,7 @@ using TakeExport = EngineTest;
 
 // Through the menu: with no take saved, the take so far is saved first, then rendered beside it on
 // a thread of its own, which the timer collects.
-TEST_F(TakeExport, SavesTheTakeSoFarThenRendersItBesideItself) {
+TEST_F(TakeExport, SavesTheTakeSoFarThenRendersItBesideItselfOnAThreadOfItsOwn) {
     recording::resetSoundFiles();
     const std::string song = dir.file("song.mid");
     SmfWriter().note(0, 240, 60).note(480, 240, 62).save(song);

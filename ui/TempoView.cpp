@@ -37,13 +37,13 @@ TempoPicture tempoPicture(const ViewFrame& frame) {
     const double pixel = 1.0 / frame.windowWidth;
     for (uint32_t i = 0; i < frame.tempoCount; ++i) {
         const TempoPoint& point = frame.tempoPoints[i];
-        const TempoVertex v{overviewX(point.songTime, frame.song->endTime), tempoY(band, point.percent)};
+        const double x = overviewX(point.songTime, frame.song->endTime);
         const bool lastOfLine = i + 1 == frame.tempoCount || !frame.tempoPoints[i + 1].joined;
-        if (!point.joined || picture.lines.empty()) {
-            picture.lines.push_back({v});
-        } else if (std::abs(v.x - picture.lines.back().back().x) >= pixel || lastOfLine) {
-            picture.lines.back().push_back(v);
-        }
+        const bool begins = !point.joined || picture.lines.empty();
+        if (!begins && !lastOfLine && std::abs(x - picture.lines.back().back().x) < pixel) continue;
+        const TempoVertex v{x, tempoY(band, point.percent)};
+        if (begins) picture.lines.push_back({v});
+        else picture.lines.back().push_back(v);
         std::vector<TempoVertex>& current = picture.lines.back();
         if (lastOfLine && current.size() == 1) current = {{v.x - dashPixels * pixel, v.y}, {v.x + dashPixels * pixel, v.y}};
     }
