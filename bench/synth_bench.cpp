@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "support/RecordingSoundFile.h"
+#include "support/RecordingAudio.h"
 #include "support/TestEnv.h"
 #include "synth/OfflineRenderer.h"
 #include "synth/WindowsSynthGeneralMIDI.h"

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "app/CommandLine.h"
@@ -10,8 +11,6 @@
 #include "config/Cfg.h"
 #include "song/Meta.h"
 #include "song_test_fixture.h"
-#include "support/SmfWriter.h"
-#include "support/TestEnv.h"
 
 TEST(RedrawThrottle, SlowOverviewDrawPostponesTheNextOne) {
     Nolari n;
@@ -83,41 +82,36 @@ TEST(CommandLine, TakesOneSongRelativeToTheCallersFolderOrAnOption) {
     EXPECT_EQ(parse({"/tmp/a b.mid"}).song, "/tmp/a b.mid");
     EXPECT_EQ(parse({"--help"}).action, CommandLine::Action::ShowHelp);
     EXPECT_EQ(parse({"song.mid", "--version"}).action, CommandLine::Action::ShowVersion);
-    const CommandLine render = parse({"--render", "take.mid", "take.wav"});
-    EXPECT_EQ(render.action, CommandLine::Action::Render);
-    EXPECT_EQ(render.midiFile + " " + render.soundFile, "take.mid take.wav");
+    EXPECT_EQ(parse({"--render", "t.mid", "t.wav"}).action, CommandLine::Action::Render);
+    EXPECT_EQ(parse({"--render", "t.mid", "t.wav"}).soundFile, "t.wav");
     for (auto refused : {std::vector<const char*>{"-h"}, {"--verbose"}, {"-"}, {"a.mid", "b.mid"}, {""}, {"--render", "a.mid"},
                          {"--render", "a.mid", "b.wav", "c"}, {"song.mid", "--render", "a.mid", "b.wav"}})
         EXPECT_EQ(parse(refused).action, CommandLine::Action::Misuse) << refused.back();
 }
 
-namespace {
-
-// The process status, with what was written to standard output and standard error.
-int answered(const CommandLine& commandLine, std::string& out, std::string& err) {
-    std::FILE* outFile = std::tmpfile();
-    std::FILE* errFile = std::tmpfile();
-    const int status = answerCommandLine(commandLine, outFile, errFile);
-    auto text = [](std::FILE* f) {
-        std::string s(static_cast<size_t>(std::ftell(f)), '\0');
-        std::rewind(f);
-        s.resize(std::fread(s.data(), 1, s.size(), f));
-        std::fclose(f);
-        return s;
-    };
-    out = text(outFile);
-    err = text(errFile);
-    return status;
-}
-
-}  // namespace
-
-TEST(CommandLine, HelpAndVersionGoToStandardOutputMisuseToStandardErrorWithStatusTwo) {
-    auto answer = [](CommandLine::Action action, std::string& out, std::string& err) {
+// --render, without a log: status 0 once the file is written, else 1 with one line saying why.
+TEST(CommandLine, HelpAndVersionGoToStandardOutputMisuseToStandardErrorWithStatusTwoRenderZeroOrOne) {
+    TestDir dir;
+    auto answer = [&](CommandLine::Action action, std::string& out, std::string& err, std::string midi = "",
+                      std::string sound = "") {
+        std::FILE* outFile = std::tmpfile();
+        std::FILE* errFile = std::tmpfile();
         CommandLine commandLine;
         commandLine.action = action;
         commandLine.problem = "unknown option '-x'";
-        return answered(commandLine, out, err);
+        commandLine.midiFile = dir.file(midi);
+        commandLine.soundFile = dir.file(sound);
+        const int status = answerCommandLine(commandLine, outFile, errFile);
+        auto text = [](std::FILE* f) {
+            std::string s(static_cast<size_t>(std::ftell(f)), '\0');
+            std::rewind(f);
+            s.resize(std::fread(s.data(), 1, s.size(), f));
+            std::fclose(f);
+            return s;
+        };
+        out = text(outFile);
+        err = text(errFile);
+        return status;
     };
     std::string out, err;
     EXPECT_EQ(answer(CommandLine::Action::ShowHelp, out, err), 0);
@@ -128,33 +122,17 @@ TEST(CommandLine, HelpAndVersionGoToStandardOutputMisuseToStandardErrorWithStatu
     EXPECT_EQ(answer(CommandLine::Action::Misuse, out, err), 2);
     EXPECT_EQ(out, "");
     EXPECT_EQ(err.rfind("nolari: unknown option '-x'\nUsage: nolari [SONG]\n", 0), 0u);
-}
 
-// Rendering from the command line writes no log; a failure is one line on standard error.
-TEST(CommandLine, RenderIsStatusZeroWhenWrittenElseOneWithOneLine) {
-    TestDir dir;
     SmfWriter().note(0, 480, 60).save(dir.file("take.mid"));
     SmfWriter().controller(0, 7, 100).save(dir.file("empty.mid"));
-    const auto render = [&](const std::string& midi, const std::string& sound, std::string& out, std::string& err) {
-        CommandLine commandLine;
-        commandLine.action = CommandLine::Action::Render;
-        commandLine.midiFile = dir.file(midi);
-        commandLine.soundFile = dir.file(sound);
-        return answered(commandLine, out, err);
-    };
-    std::string out, err;
-    EXPECT_EQ(render("take.mid", "take.wav", out, err), 0);
+    EXPECT_EQ(answer(CommandLine::Action::Render, out, err, "take.mid", "take.wav"), 0);
     EXPECT_EQ(out.rfind("Rendered " + dir.file("take.wav") + " (", 0), 0u) << out;
     EXPECT_EQ(err, "");
-    const std::pair<std::string, std::string> failures[] = {
-        {"missing.mid", "No such file or directory"},
-        {"empty.mid", "it has no notes"},
-        {"take.mid", "the sound file's name must end in .wav or .flac"}};
-    for (const auto& [midi, problem] : failures) {
-        const std::string sound = midi == "take.mid" ? "take.mp3" : "out.wav";
-        EXPECT_EQ(render(midi, sound, out, err), 1);
-        EXPECT_EQ(out, "");
-        EXPECT_EQ(err, "nolari: cannot render " + dir.file(midi) + " into " + dir.file(sound) + ": " + problem + "\n");
+    for (const auto& [midi, sound, problem] : {std::tuple<std::string, std::string, std::string>{"missing.mid", "o.wav", "No such file or directory"},
+                                               {"empty.mid", "o.wav", "it has no notes"},
+                                               {"take.mid", "o.mp3", "the sound file's name must end in .wav or .flac"}}) {
+        EXPECT_EQ(answer(CommandLine::Action::Render, out, err, midi, sound), 1);
+        EXPECT_EQ(out + err, "nolari: cannot render " + dir.file(midi) + " into " + dir.file(sound) + ": " + problem + "\n");
     }
     EXPECT_EQ(dir.log(), "");
 }
