@@ -63,7 +63,7 @@ def tempo_curve_drawn(s, starts, end):
     middle = (top + bottom) / 2
     for k, percent in enumerate(TEMPI, start=1):
         x, y = round(starts[k] / end * image.width), round(middle - (bottom - top) / 2 * math.log2(percent / 100))
-        if (255, 255, 255) not in [image.pixel(x + dx, y + dy) for dx in (-1, 0, 1) for dy in range(-3, 4)]:
+        if (255, 255, 255) not in [image.pixel(x + dx, y + dy) for dx in (-1, 0, 1) for dy in range(-5, 6)]:
             return None
     dots = sum(image.pixel(x, round(middle) + dy) == (255, 255, 255) for x in range(image.width) for dy in (-1, 0, 1))
     return image if dots >= image.width // 8 else None
