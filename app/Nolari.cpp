@@ -264,6 +264,7 @@ void Nolari::quit() {
     threadLog.flush();
     // Its thread would otherwise go on sending while the port layer is torn down at exit.
     scheduler.stop();
+    exportTick();
     if (audioExport.stop()) logMessage("The export of the take was stopped by the exit\n");
     keepLastTake();
     cfg_->save(true);

@@ -99,7 +99,7 @@ bool AudioExport::stop() {
     if (!busy()) return false;
     progress_.stop = true;
     thread_.join();
-    return true;
+    return !outcome_.result.written;
 }
 
 std::string exportProgressText(double done, double elapsed) {

@@ -42,7 +42,8 @@ public:
     double elapsed() const;
     // True once for each render that ended, with its outcome.
     bool collect(ExportOutcome& outcome);
-    // Asks a running render to stop, leaving no file, and waits for it; true when one ran.
+    // Asks a running render to stop, leaving no file, and waits for it; true when one was stopped
+    // before it could write its file.
     bool stop();
 
 private:
