@@ -17,6 +17,7 @@
 #include "midi/GeneralMidi.h"
 #include "midi/grwin.h"
 #include "song/Meta.h"
+#include "synth/platform_soundfile.h"
 #include "ui/Menus.h"
 
 namespace {
@@ -33,6 +34,8 @@ void transposeMenu(int value) { nolari.selectTranspose(value); }
 void partsMenu(int value) { nolari.selectPart(value); }
 
 constexpr int partsSubmenu = 4;
+constexpr int exportWav = 6;
+constexpr int exportFlac = 7;
 
 const char* roleName(Role role) { return role == Role::Follow ? "Follow" : role == Role::Mute ? "Mute" : "Play"; }
 
@@ -91,6 +94,8 @@ MenuContents menuContents(const Nolari& nolari) {
         {transposeTitle(meta.transpose), 3, true},
         {"Parts", partsSubmenu, true},
     };
+    menus.main.push_back({"Export take as audio", exportWav});
+    if (platform::canWriteSoundFile(platform::SoundFileType::flac)) menus.main.push_back({"Export take as audio (FLAC)", exportFlac});
     menus.listenSpeed = listenSpeedEntries(meta);
     menus.parts = partEntries(nolari);
     return menus;
@@ -232,6 +237,10 @@ void Nolari::changeMidiOut(int n) {
 }
 
 void Nolari::selectMain(int item) {
+    if (item == exportWav || item == exportFlac) {
+        exportTake(item == exportFlac ? platform::SoundFileType::flac : platform::SoundFileType::wav);
+        return;
+    }
     if (item < 1 || item > 5) {
         logMessage("ERROR: Nolari::selectMain( %d ) invalid menu item\n", item);
         return;

@@ -124,7 +124,8 @@ class Loudness:
 
 # The main menu's entries in order, separators included; an entry is found by the start of its label.
 MAIN_MENU = ["midiIn", "midiOut", "---", "Open ...", "---", "Channel 16", "Pedal Events", "Channel",
-             "Loop between markers", "Listen speed", "Transpose", "Parts"]
+             "Loop between markers", "Listen speed", "Transpose", "Parts", "Export take as audio",
+             "Export take as audio (FLAC)"]
 LISTEN_SPEEDS = [50, 75, 100, 125]
 SUBMENUS = {"Listen speed": ["%d %%" % p for p in LISTEN_SPEEDS],
             "Transpose": ["Up a semitone", "Down a semitone", "Up an octave", "Down an octave", "None"]}
