@@ -282,6 +282,11 @@ TEST_F(PartsInTheProgram, APartSplitAtMiddleCFromTheMenuPlaysItsHandsByTheirRole
     n.selectPart(partMenuValue(0, PartAction::CycleHigh));
     n.selectPart(partMenuValue(0, PartAction::CycleHigh));
     EXPECT_EQ(parts.roleOf(n.song->events[0]), Role::Follow) << "the program goes with the left hand while the right is muted";
+    const std::vector<Bar> bars = overviewBars(n.viewFrame());
+    EXPECT_EQ(bars.size(), demo::leftHand().size() + 1) << "the muted hand is not drawn; the melody's G3 is the left's";
+    const Color pale = n.song->instruments[0].paleColor;
+    EXPECT_TRUE(std::all_of(bars.begin(), bars.end(), [&](const Bar& b) { return b.colour.g == pale.g && b.colour.r == pale.r; }))
+        << "the following hand is drawn pale";
     n.selectPart(partMenuValue(0, PartAction::CycleHigh));
     n.selectPart(partMenuValue(0, PartAction::Join));
     EXPECT_EQ(parts.role(0), Role::Play) << "the joined part takes the role its program had";
