@@ -167,25 +167,39 @@ void readMarker(Meta& meta, const Song& song, TextCursor& in) {
     meta.setMarker(withinSong(song, static_cast<uint32_t>(asInt(value))));
 }
 
-// After the first tick value that starts no group the rest are read but not applied. False when
-// the file ends before the count is reached: the rest of the file is not read.
-bool readNoteGroups(Song& song, const Parts& parts, TextCursor& in) {
+// The group starts a file names, applied once every tag is read, so that they start on the notes of
+// the parts that play, wherever the file names the roles.
+struct GroupTicks {
+    bool read = false;
+    std::vector<uint32_t> ticks;
+};
+
+// False when the file ends before the count is reached: the rest of the file is not read.
+bool readNoteGroups(GroupTicks& groups, TextCursor& in) {
     int64_t value = 0;
     int32_t count = 0;
     if (in.integer(value))
         count = asInt(value);
     else
         logMessage("ERROR: NOTE_GROUPS meta tag not followed by count of groups\n");
-    song.clearGroups();
-    bool applying = true;
+    groups.read = true;
+    groups.ticks.clear();
     for (int32_t i = 0; i < count; ++i) {
         if (!in.integer(value)) {
             logMessage("ERROR: NOTE_GROUPS has too few groups\n");
             return false;
         }
-        if (applying) applying = song.startGroupAt(static_cast<uint32_t>(asInt(value)), &parts);
+        groups.ticks.push_back(static_cast<uint32_t>(asInt(value)));
     }
     return true;
+}
+
+// After the first tick value that starts no group the rest are not applied.
+void applyNoteGroups(Song& song, const Parts& parts, const GroupTicks& groups) {
+    if (!groups.read) return;
+    song.clearGroups();
+    for (uint32_t ticks : groups.ticks)
+        if (!song.startGroupAt(ticks, &parts)) return;
 }
 
 // The part of a track and channel as a file names them, or Parts::none.
@@ -244,7 +258,7 @@ void readSplit(Meta& meta, TextCursor& in) {
 }
 
 // Applies one tag with its arguments; false when the rest of the file is to be left unread.
-bool readTag(Meta& meta, Song& song, const std::string& tag, TextCursor& in) {
+bool readTag(Meta& meta, Song& song, GroupTicks& groups, const std::string& tag, TextCursor& in) {
     int64_t value = 0;
     if (tag == "ZOOM") {
         readZoom(meta, in);
@@ -265,9 +279,7 @@ bool readTag(Meta& meta, Song& song, const std::string& tag, TextCursor& in) {
     } else if (tag == "SPLIT") {
         readSplit(meta, in);
     } else if (tag == "NOTE_GROUPS") {
-        // The groups start on the played notes of the roles read so far.
-        meta.parts.apply();
-        return readNoteGroups(song, meta.parts, in);
+        return readNoteGroups(groups, in);
     } else {
         for (const FlagTag& flag : flagTags) {
             if (tag != flag.tag) continue;
@@ -424,9 +436,11 @@ void Meta::load(const std::string& songPath, Song& s) {
     }
     TextCursor in{text.data(), text.data() + text.size()};
     std::string tag;
+    GroupTicks groups;
     while (in.token(tag))
-        if (!readTag(*this, s, tag, in)) break;
+        if (!readTag(*this, s, groups, tag, in)) break;
     parts.apply();
+    applyNoteGroups(s, parts, groups);
 }
 
 void Meta::save(Song& s) {

@@ -325,8 +325,9 @@ TEST_F(MetaFile, PracticeTagsAreReadAndWrittenAfterTheMarkersOnlyWhenSet) {
 }
 
 TEST_F(MetaFile, SplitsComeAfterThePartsWithTheirHalvesRolesAndAreReadInAnyOrder) {
-    const std::string text = "PART 0 0 LOW MUTE\nPART 0 0 FOLLOW\nSPLIT 0 0 62\nPART 0 0 HIGH PLAY\nNOTE_GROUPS 2\n0\n960\n"
-                             "SPLIT 3 0 60\nSPLIT 0 16 60\nSPLIT 0 0 128\nSPLIT 0 0 x\nPART 0 0 LOW\n";
+    // The groups start on the notes of the roles the whole file gives, though it names them after.
+    const std::string text = "PART 0 0 LOW MUTE\nPART 0 0 FOLLOW\nPART 0 0 HIGH PLAY\nNOTE_GROUPS 2\n0\n960\n"
+                             "SPLIT 0 0 62\nSPLIT 3 0 60\nSPLIT 0 16 60\nSPLIT 0 0 128\nSPLIT 0 0 x\nPART 0 0 LOW\n";
     EXPECT_EQ(loadMeta(text), "ERROR: SPLIT 3 0 names no part of the song\nERROR: SPLIT 0 16 names no part of the song\n"
                               "ERROR: SPLIT meta tag not followed by track, channel and a pitch 0-127\n"
                               "ERROR: SPLIT meta tag not followed by track, channel and a pitch 0-127\n" +

@@ -43,7 +43,8 @@ void writeSongs(const std::string& folder) {
 }
 
 // On the metadata target's own song, two parts: roles, a split with its halves' roles, and
-// hand-written lines for parts, halves and splits the song has or has not.
+// hand-written lines for parts, halves and splits the song has or has not, a role named after the
+// groups.
 void writeParts(const std::string& folder, const std::string& work) {
     SmfWriter w;
     for (uint32_t c = 0; c < 8; ++c) w.note(c * 480, 240, 60).note(c * 480, 240, 64).note(c * 480 + 3, 200, 67);
@@ -65,7 +66,7 @@ void writeParts(const std::string& folder, const std::string& work) {
     writeFile(folder + "/splits.mta",
               "PART 0 0 HIGH FOLLOW\nSPLIT 0 0 64\nSPLIT 1 1 0\nPART 1 1 LOW MUTE\nPART 1 1 MUTE\nSPLIT 2 0 60\n"
               "SPLIT 0 0 128\nSPLIT 0 0 -1\nSPLIT 0 16 60\nSPLIT\nPART 0 0 LOW\nPART 0 0 MIDDLE FOLLOW\n"
-              "PART 4294967296 0 MUTE\nNOTE_GROUPS 2\n0\n960\n");
+              "PART 4294967296 0 MUTE\nNOTE_GROUPS 2\n0\n960\nPART 0 0 LOW MUTE\n");
 }
 
 void writeMeta(const std::string& folder, const std::string& work) {
