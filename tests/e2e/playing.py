@@ -55,6 +55,15 @@ def wait_notes(cap, count, what, timeout=10):
     return notes(cap.events())
 
 
+def heard_since(cap, before, low_notes, what, timeout=10):
+    """Waits until low_notes note messages below middle C have arrived since `before` (the counts of
+    cap.events() and cap.sent() then); returns the frames of the Note Ons sent since, and the notes
+    heard since."""
+    events, sent = before
+    cap.wait_events(lambda got: sum(1 for n in notes(got[events:]) if n[2] < 60) >= low_notes, timeout, what)
+    return [f for f, m in cap.sent()[sent:] if is_note_on(m)], notes(cap.events()[events:])
+
+
 def check_ended(heard, what):
     """Each Note On in notes() form is followed by its Note Off before the pitch sounds again, and
     nothing is left sounding."""

@@ -54,14 +54,10 @@ def play_along(s, cap, speed):
     """Taps the whole melody at speed times the song's tempo; returns the differences in frames
     between each bass Note On and its stretched due time."""
     beat_seconds = BEAT / TICKS_PER_SECOND
-    before_events = len(cap.events())
-    before_sent = len(cap.sent())
+    before = len(cap.events()), len(cap.sent())
     tap_along(cap, beat_seconds / speed, MELODY_NOTES)
     bass_count = MELODY_NOTES * BASS_PER_BEAT
-    cap.wait_events(lambda events: sum(1 for n in playing.notes(events[before_events:]) if n[2] < 60) >= 2 * bass_count,
-                    10, "every bass Note On and Note Off")
-    heard = playing.notes(cap.events()[before_events:])
-    taps = [f for f, m in cap.sent()[before_sent:] if playing.is_note_on(m)]
+    taps, heard = playing.heard_since(cap, before, 2 * bass_count, "every bass Note On and Note Off")
     melody = [n for n in heard if n[1] == "on" and n[2] >= 60]
     bass_on = [n for n in heard if n[1] == "on" and n[2] < 60]
     bass_off = [n for n in heard if n[1] == "off" and n[2] < 60]

@@ -66,13 +66,10 @@ def tap_at_speed(cap):
 
 
 def play_split(s, cap):
-    before_events, before_sent = len(cap.events()), len(cap.sent())
+    before = len(cap.events()), len(cap.sent())
     tap_at_speed(cap)
     left_count = RIGHT_NOTES * LEFT_PER_BEAT
-    cap.wait_events(lambda events: sum(1 for n in playing.notes(events[before_events:]) if n[2] < 60) >= 2 * left_count,
-                    15, "every left-hand Note On and Note Off")
-    heard = playing.notes(cap.events()[before_events:])
-    taps = [f for f, m in cap.sent()[before_sent:] if playing.is_note_on(m)]
+    taps, heard = playing.heard_since(cap, before, 2 * left_count, "every left-hand Note On and Note Off", 15)
     right = [n for n in heard if n[1] == "on" and n[2] >= 60]
     left = [n for n in heard if n[2] < 60]
     left_on = [n for n in left if n[1] == "on"]
