@@ -151,8 +151,9 @@ public:
     void selectMidiOut(int n);
     void changeMidiOut(int n);
     void selectMain(int item);
-    // Moves the part's role on (Play, Follow, Mute) and groups the played parts' notes afresh.
-    void selectPart(int part);
+    // A Parts menu choice (a role moved on, a split or a join: partMenuValue) applied, and the
+    // played parts' notes grouped afresh.
+    void selectPart(int value);
     // Chosen from the "Listen speed" submenu: percent of the song's tempo, kept with the song.
     void selectListenSpeed(int percent);
     void makeMenus();
