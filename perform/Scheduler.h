@@ -53,6 +53,8 @@ public:
     uint32_t pending() const { return count_; }
     // When the next event is to be played, or infinity.
     double nextDue() const;
+    // The event waits in the queue.
+    bool holds(uint32_t event) const;
 
 private:
     struct Entry {

@@ -64,6 +64,7 @@ void Nolari::tap(int index, int velocity, double at) {
     std::lock_guard guard(engineLock);
     Event* q = currentEvent();
     if (!q) return;
+    if (at == 0.0) at = clockSeconds();
     if (index > 0 && index < 128 && !held[index]) {
         held[index] = 1;
         ++heldCount;
@@ -71,6 +72,7 @@ void Nolari::tap(int index, int velocity, double at) {
     Event* p = groupAhead(q);
     if (loop.wraps(static_cast<uint32_t>(p - song->events))) {
         allNotesOff();
+        breakTempo();
         q = &song->events[std::min(loop.passage().start, song->numEvents - 1)];
         p = groupAhead(q);
     }
@@ -82,6 +84,7 @@ void Nolari::tap(int index, int velocity, double at) {
 
     Event* group = p->start ? p : nullptr;
     if (group) {
+        tempoCurve.add(group->time, performerTempo.percentAt(group->time, at));
         p = lastNoteOnOfGroup(p);
         if (!p->isLast) ++p;
     }
@@ -89,8 +92,7 @@ void Nolari::tap(int index, int velocity, double at) {
     const int max = groupMaxVelocity(q, p);
     const int to = velocity != 0 ? std::clamp(velocity, 1, maxVelocity) : max;
     if (!meta->parts.allPlay())
-        followers.tap(*song, meta->parts, static_cast<uint32_t>(q - song->events), group, nextGroupStart(group),
-                      at != 0.0 ? at : clockSeconds());
+        followers.tap(*song, meta->parts, static_cast<uint32_t>(q - song->events), group, nextGroupStart(group), at);
     playRange(q, p, static_cast<uint8_t>(max), static_cast<uint8_t>(to), 0.0, Role::Play);
     if (p->isLast && !p->isNoteOff()) allNotesOff();
     moveTo(p);
@@ -158,6 +160,8 @@ void Nolari::startListening() {
     const Event* start = currentEvent();
     if (!start) return;
     allNotesOff();
+    // The performer stops playing to listen: the tempo is measured afresh after it.
+    breakTempo();
     listenIndex = listenPlayed = static_cast<int32_t>(start - song->events);
     // Begun one lead ahead, so that the first events reach the output in time for their frames.
     const double now = clockSeconds() + scheduler.lead();

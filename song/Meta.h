@@ -65,7 +65,7 @@ public:
     int transpose = 0;
     uint32_t numMarkers_ = 0;
     uint32_t markers[12] = {};
-    // Who plays each part of the song (tag PART, one line per part that is not Play).
+    // Who plays each part of the song, and the parts split into two hands (tags PART and SPLIT).
     Parts parts;
 
     // Switched off: when on, the default grouping logs its cutoff and the markers their changes.

@@ -96,6 +96,7 @@ TEST_F(InputFrames, AFollowedNoteDueBetweenTwoTapsLeavesBetweenTheirFrames) {
     load(chords(true));
     n.meta->parts.attach(*n.song);
     n.meta->parts.setRole(1u, Role::Follow);
+    n.meta->parts.apply();
     recording::state().ahead = period / recording::cycleRate;
     constexpr uint64_t first = 10, second = first + 25001;
     cycle({{first, noteOn(0, 70, 100)}});
