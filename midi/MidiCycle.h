@@ -63,8 +63,6 @@ public:
     uint64_t waitedInput() const { return waited_.load(std::memory_order_relaxed); }
     uint64_t lostInput() const { return lost_.load(std::memory_order_relaxed); }
 
-    const FrameClock& clock() const { return clock_; }
-
 private:
     struct Waiting {
         uint8_t bytes[3];

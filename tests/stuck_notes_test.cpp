@@ -128,25 +128,22 @@ TEST_F(NoStuckNotes, SwitchingTheInputForgetsTheKeysHeldOnTheOldOne) {
     EXPECT_TRUE(takeSent().empty()) << "a key held on the old input released nothing";
 }
 
-// MIDI taps from another thread while the output switches, again and again: each tap reaches the
-// old output before its silence, or the new one, but never the old one after its silence (that
-// note would sound there for good).
+// Taps from another thread while the output switches again and again: none may reach the old
+// output after its silence, where its note would sound for good.
 TEST_F(NoStuckNotes, ATapFromAnotherThreadDuringAnOutputSwitchIsNeverLeftOnTheOldOutput) {
     SongBuilder song;
     for (int k = 0; k < 2000; ++k) song.note(0.1 * k, 0.05, static_cast<uint8_t>(40 + k % 40), 100, 0, true);
     load(song);
     recording::state().outputs = {"Piano", "Organ"};
     recording::state().keep = false;
-    n.selectMidiOut(0);
     std::atomic<bool> done{false};
     std::thread midi([&] {
-        for (int i = 0; !done; ++i) {
-            n.tryMidiIn(0x90, 60, 100, 0.0);
-            n.tryMidiIn(0x80, 60, 0, 0.0);
-            if (i % 1000 == 999) n.goToStart();
+        for (int i = 1; !done; ++i) {
+            n.tryMidiIn(i % 2 ? 0x90 : 0x80, 60, 100, 0.0);
+            if (i % 2000 == 0) n.goToStart();
         }
     });
-    for (int k = 1; k <= 1000; ++k) n.selectMidiOut(k % 2);
+    for (int k = 0; k <= 1000; ++k) n.selectMidiOut(k % 2);
     done = true;
     midi.join();
     n.selectMidiOut(0);

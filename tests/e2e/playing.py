@@ -119,12 +119,6 @@ def xruns(s):
         return 0
 
 
-def delay_lines(s):
-    """The log's lines about timed messages that reached the JACK output after their frame and input
-    events that waited for the engine, for the figures beside a measurement."""
-    return [line for line in s.log().splitlines() if line.startswith(("JACK output:", "JACK input:", "ERROR: JACK"))]
-
-
 def run_reporting_xruns(s, test):
     """Runs test(); a failure names the server's late cycles, which can lose or delay messages."""
     try:

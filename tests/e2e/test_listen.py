@@ -101,7 +101,6 @@ def perform(s, speeds):
     stopped_mid_listen(s, cap)
     s.key("Escape")
     check(s.wait_exit() == 0, "Esc did not end the program with status 0")
-    print("late output and waiting input logged: %r" % playing.delay_lines(s))
     meta = open(path + ".mta").read()
     check(re.search(r"^POSITION 0$", meta, re.M), "listening moved the position:\n" + meta)
     if speeds[-1] != 1.0:

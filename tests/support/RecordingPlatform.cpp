@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "app/Nolari.h"
 #include "midi/MidiCycle.h"
@@ -28,38 +29,27 @@ bool toEngine(void*, const uint8_t* bytes, uint8_t length, double at) {
     return state().jack->tryMidiIn(bytes[0], length > 1 ? bytes[1] : 0, length > 2 ? bytes[2] : 0, at);
 }
 
-// The notes sounding on the open output, by channel and pitch.
-bool sounding[16][128];
+bool sounding[16][128];  // on the open output
 
 void follow(uint8_t status, uint8_t pitch, uint8_t velocity) {
     const uint8_t kind = status & 0xF0;
-    if (state().openOutput < 0 || (kind != 0x80 && kind != 0x90)) return;
-    sounding[status & 0x0F][pitch & 0x7F] = kind == 0x90 && velocity > 0;
+    if (state().openOutput >= 0 && (kind == 0x80 || kind == 0x90)) sounding[status & 0x0F][pitch] = kind == 0x90 && velocity;
 }
 
 void strand() {
     for (auto& channel : sounding)
-        for (bool& note : channel) {
-            state().strandedNotes += note;
-            note = false;
-        }
+        for (bool& note : channel) state().strandedNotes += std::exchange(note, false);
 }
 
 struct Cycles {
     MidiCycle midi{toEngine, nullptr};
-    uint64_t first = 0;
     uint64_t next = 0;
-    double origin = 0.0;
 };
-
-std::unique_ptr<Cycles>& cycles() {
-    static std::unique_ptr<Cycles> instance = std::make_unique<Cycles>();
-    return instance;
-}
+std::unique_ptr<Cycles> cycles = std::make_unique<Cycles>();
 
 void queueForCycle(uint8_t status, uint8_t data1, uint8_t data2, double due) {
     const uint8_t bytes[3] = {status, data1, data2};
-    if (state().jack) cycles()->midi.send(bytes, static_cast<uint8_t>(MidiMessageLength(status)), due);
+    if (state().jack) cycles->midi.send(bytes, static_cast<uint8_t>(MidiMessageLength(status)), due);
 }
 
 }  // namespace
@@ -73,30 +63,24 @@ void reset() {
     state() = State{};
     strand();
     state().strandedNotes = 0;
-    cycles() = std::make_unique<Cycles>();
+    cycles = std::make_unique<Cycles>();
 }
 
-std::vector<Written> cycle(uint32_t frames, const std::vector<InputEvent>& input, double firstStart) {
-    Cycles& c = *cycles();
-    if (c.next == 0) c.origin = firstStart;
-    c.first = c.next;
-    c.next += frames;
-    c.midi.begin(c.first, frames, cycleRate, c.origin + static_cast<double>(c.first) / cycleRate);
-    for (const InputEvent& event : input) {
-        const uint8_t bytes[3] = {event.message.status, event.message.data1, event.message.data2};
-        c.midi.receive(event.frame, bytes, static_cast<size_t>(MidiMessageLength(bytes[0])));
+FramedList cycle(const FramedList& input) {
+    constexpr uint32_t frames = 256;
+    constexpr double rate = 48000.0;
+    const uint64_t first = std::exchange(cycles->next, cycles->next + frames);
+    cycles->midi.begin(first, frames, rate, 100.0 + first / rate);
+    for (const auto& [frame, m] : input) {
+        const uint8_t bytes[3] = {m.status, m.data1, m.data2};
+        cycles->midi.receive(frame, bytes, static_cast<size_t>(MidiMessageLength(m.status)));
     }
-    std::vector<Written> written;
-    c.midi.output([&](uint32_t frame, const uint8_t* bytes, uint8_t length) {
-        written.push_back({frame, {bytes[0], length > 1 ? bytes[1] : uint8_t{0}, length > 2 ? bytes[2] : uint8_t{0}}});
+    FramedList written;
+    cycles->midi.output([&](uint32_t frame, const uint8_t* b, uint8_t length) {
+        written.push_back({frame, {b[0], length > 1 ? b[1] : uint8_t{0}, length > 2 ? b[2] : uint8_t{0}}});
         return true;
     });
     return written;
-}
-
-double frameTime(uint32_t frame) {
-    const Cycles& c = *cycles();
-    return c.midi.clock().timeOf(c.first + frame);
 }
 
 void receive(uint8_t status, uint8_t data1, uint8_t data2) {
@@ -190,7 +174,7 @@ int reset() {
     std::lock_guard<std::mutex> guard(lock());
     ++state().resets;
     if (state().keep) state().resetAt.push_back(state().sent.size());
-    if (state().openOutput >= 0) std::fill(&recording::sounding[0][0], &recording::sounding[0][0] + 16 * 128, false);
+    if (state().openOutput >= 0) std::fill(&recording::sounding[0][0], &recording::sounding[0][0] + sizeof recording::sounding, false);
     for (uint8_t channel = 0; channel < 16; ++channel) {
         recording::queueForCycle(static_cast<uint8_t>(0xB0 | channel), 64, 0, 0.0);
         recording::queueForCycle(static_cast<uint8_t>(0xB0 | channel), 123, 0, 0.0);
@@ -201,7 +185,7 @@ int reset() {
 double outputAhead() { return state().ahead; }
 
 Delays delays() {
-    const MidiCycle& cycle = recording::cycles()->midi;
+    const MidiCycle& cycle = recording::cycles->midi;
     return {cycle.lateOutput(), cycle.waitedInput(), cycle.lostInput()};
 }
 

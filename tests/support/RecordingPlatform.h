@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 class Nolari;
@@ -33,14 +34,11 @@ struct State {
     long long sentCount = 0;
     // Opening and closing a port takes this long, as a real device may.
     int portMicroseconds = 0;
-    // What outputAhead reports.
-    double ahead = 0.0;
-    // How many times the port lists were asked for.
-    int listings = 0;
+    double ahead = 0.0;  // what outputAhead reports
+    int listings = 0;    // how many times the port lists were asked for
     // Notes an output was closed with: started on it, and ended neither by a Note Off nor a reset.
     int strandedNotes = 0;
-    // The output is a JACK port: what is sent is also queued for cycle() to write at its frames,
-    // and the input events cycle() is given go to this engine.
+    // The output is a JACK port: what is sent is also queued for cycle(), whose input goes here.
     Nolari* jack = nullptr;
 };
 
@@ -53,22 +51,11 @@ void reset();
 void receive(uint8_t status, uint8_t data1, uint8_t data2);
 void receiveCode(unsigned code, uintptr_t param1, uintptr_t param2);
 
-// A JACK process cycle as the real back end runs it, for the engine in state().jack: the input
-// events, at frames within the cycle, reach the engine with the times of their frames (or wait
-// while it is busy), then the output's queue is written. Cycles follow each other from the first
-// one after a reset, which begins at the time given; 48000 frames a second.
-struct InputEvent {
-    uint32_t frame;
-    MidiMessage message;
-};
-struct Written {
-    uint32_t frame;
-    MidiMessage message;
-    bool operator==(const Written& other) const { return frame == other.frame && message == other.message; }
-};
-constexpr double cycleRate = 48000.0;
-std::vector<Written> cycle(uint32_t frames, const std::vector<InputEvent>& input = {}, double firstStart = 0.0);
-// The time the frame of the current (last run) cycle stands for.
-double frameTime(uint32_t frame);
+// A JACK process cycle of 256 frames as the real back end runs it, for the engine in state().jack:
+// the input messages, at their frames, reach the engine with the times of their frames (or wait
+// while it is busy), then the output's queue is written; returns what it wrote, at which frames.
+// The first cycle after a reset begins at 100 s, the frames run at 48 kHz.
+using FramedList = std::vector<std::pair<uint32_t, MidiMessage>>;
+FramedList cycle(const FramedList& input = {});
 
 }  // namespace recording
