@@ -1,5 +1,6 @@
 #include "app/Log.h"
 
+#include <atomic>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -18,12 +19,14 @@ std::mutex& logLock() {
 }
 
 char timestampBuffer[32];
+std::atomic<bool> logMuted{false};
 
 const char* const weekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 void writeEntry(bool stamped, const char* format, va_list args) {
+    if (logMuted) return;
     std::lock_guard<std::mutex> guard(logLock());
     const std::string path = startDirectory + "/" + "NolariLog.txt";
     FILE* file = std::fopen(path.c_str(), "a");
@@ -35,6 +38,8 @@ void writeEntry(bool stamped, const char* format, va_list args) {
 }
 
 }  // namespace
+
+void muteLog(bool muted) { logMuted = muted; }
 
 const char* logTimestamp() {
     const std::time_t now = std::time(nullptr);

@@ -13,6 +13,7 @@
 #include "app/Log.h"
 #include "config/Cfg.h"
 #include "midi/grwin.h"
+#include "midi/platform.h"
 #include "song/Meta.h"
 #include "ui/FileChooser.h"
 #include "ui/Layout.h"
@@ -55,6 +56,7 @@ Nolari::Nolari() {
         paleNoteColors[i] = lighten(noteColors[i]);
     }
     output.setListener(TakeRecorder::listen, &take);
+    scheduler.setAhead(MidiOutAhead);
 }
 
 Nolari::~Nolari() {
@@ -145,8 +147,10 @@ void Nolari::idle() { std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
 void Nolari::timer(int) {
     threadLog.flush();
+    delayReport.check(platform::delays());
     if (deviceMenus.portsChanged(clockSeconds())) menusDirty = true;
     take.tick();
+    exportTick();
     if (menusDirty) makeMenus();
     if (redisplayWanted.exchange(false)) requestRedisplay();
     if (songLoaded) {
@@ -179,7 +183,10 @@ void Nolari::setTitle(const std::string& path) {
         titlePending = true;
         return;
     }
-    const std::string title = titleText(path, meta->loop, titleTempo);
+    showTitle(titleText(path, meta->loop, titleTempo));
+}
+
+void Nolari::showTitle(const std::string& title) {
     glutSetIconTitle(title.c_str());
     // The icon title alone is not what X11 shows on the window.
     glutSetWindowTitle(title.c_str());
@@ -215,6 +222,7 @@ void Nolari::loadCurrentSong() {
     }
     if (hadSong) meta->save(*song);
     keepLastTake();
+    savedTakePath.clear();
     const bool loaded = song->load(cfg_->currentSong);
     overviewImage.forget();
     if (windowReady) glutSetCursor(GLUT_CURSOR_LEFT_ARROW);
@@ -225,6 +233,7 @@ void Nolari::loadCurrentSong() {
     {
         std::lock_guard<std::recursive_mutex> guard(engineLock);
         position = static_cast<int32_t>(meta->position);
+        tempoCurve.clear();
         songLoaded = true;
         output.setTranspose(meta->transpose);
         positionMovedByUser();
@@ -268,8 +277,11 @@ void Nolari::quit() {
         allNotesOff();
     }
     threadLog.flush();
+    delayReport.flush(platform::delays());
     // Its thread would otherwise go on sending while the port layer is torn down at exit.
     scheduler.stop();
+    exportTick();
+    if (audioExport.stop()) logMessage("The export of the take was stopped by the exit\n");
     keepLastTake();
     cfg_->save(true);
     if (songLoaded) meta->save(*song);

@@ -9,12 +9,15 @@
 #include <thread>
 
 #include "app/LogQueue.h"
+#include "midi/DelayReport.h"
 #include "midi/Output.h"
+#include "perform/AudioExport.h"
 #include "perform/Followers.h"
 #include "perform/Loop.h"
 #include "perform/Metronome.h"
 #include "perform/Scheduler.h"
 #include "perform/TakeRecorder.h"
+#include "perform/TempoCurve.h"
 #include "song/Song.h"
 #include "ui/DeviceMenus.h"
 #include "ui/OverviewImage.h"
@@ -42,6 +45,7 @@ public:
     void timer(int value);
     void requestRedisplay();
     void setTitle(const std::string& path);
+    void showTitle(const std::string& title);
     void loadCurrentSong();
     void file();
     void quit();
@@ -81,11 +85,20 @@ public:
     void saveTake();
     // At a song switch and at exit: an unsaved take goes to LastTake.mid.
     void keepLastTake();
+    // "Export take as audio": renders the take to export into a sound file beside it.
+    void exportTake(platform::SoundFileType type);
+    std::string takeToExport();
+    void exportTick();
 
     // --- Tapping and auto-play ---
-    void tap(int index, int velocity);
+    // at: the tap's time on the program's clock (the frame it arrived at), 0 for now.
+    void tap(int index, int velocity, double at = 0.0);
     void release(int index);
-    void midiIn(uint8_t status, uint8_t data1, uint8_t data2);
+    // at: the time of the event's frame, 0 for now; what it sends stands for that time.
+    void midiIn(uint8_t status, uint8_t data1, uint8_t data2, double at = 0.0);
+    // midiIn for JACK's real-time thread, which must not wait: false, with nothing done, while
+    // another thread holds engineLock.
+    bool tryMidiIn(uint8_t status, uint8_t data1, uint8_t data2, double at);
     // After a jump or a switch: no key holds a group any more, and their releases send nothing.
     void forgetHeldKeys();
     Event* lastNoteOnOfGroup(Event* e) const;
@@ -97,6 +110,8 @@ public:
     void queueListenBatch();
     // When an event is to sound while listening, on the program's clock.
     double listenDue(const Event& e) const;
+    // The song's listen speed in percent; while listening, listening goes on at it from where it got.
+    void setListenSpeed(int percent);
     // Scheduled in place of an event: ask for the next batch; listening is over.
     static constexpr uint32_t listenBatchMark = UINT32_MAX;
     static constexpr uint32_t listenEndMark = UINT32_MAX - 1;
@@ -129,6 +144,8 @@ public:
     // passage is chosen afresh, and the followers' tempo when the position did move (a marker
     // set where the performer is, or the loop switched, keeps it). Taps and releases do not call it.
     void positionMovedByUser(bool moved = true);
+    // A jump in the song: the tempo between the taps on either side of it means nothing.
+    void breakTempo();
     void toggleLoop();
     // A Transpose menu choice: a step in semitones, or 0 for none.
     void selectTranspose(int choice);
@@ -156,8 +173,9 @@ public:
     void selectMidiOut(int n);
     void changeMidiOut(int n);
     void selectMain(int item);
-    // Moves the part's role on (Play, Follow, Mute) and groups the played parts' notes afresh.
-    void selectPart(int part);
+    // A Parts menu choice (a role moved on, a split or a join: partMenuValue) applied, and the
+    // played parts' notes grouped afresh.
+    void selectPart(int value);
     // Chosen from the "Listen speed" submenu: percent of the song's tempo, kept with the song.
     void selectListenSpeed(int percent);
     // Chosen from the "Metronome" submenu: Off, Count-in or On (MetronomeMode), kept with the song.
@@ -212,6 +230,7 @@ public:
     // Written by the scheduler's thread when listening ends; read by the timer.
     std::atomic<bool> listening{false};
     int32_t listenIndex = 0;
+    int32_t listenPlayed = 0;  // the first listened event not yet played
     double listenEnd = 0.0;
     double listenOffset = 0.0;
     // The performer's tempo as the title shows it, "" for none.
@@ -231,8 +250,14 @@ public:
 
     // Everything sent goes through here.
     Output output;
+    // Late timed output and input that waited for the engine, logged from the timer.
+    DelayReport delayReport;
     // Everything sent, from the first note of the take on; the output's listener.
     TakeRecorder take{clockSeconds, engineLock};
+    // The take saved last since the song was opened; the one an export renders.
+    std::string savedTakePath;
+    // Renders takes into sound files on a thread of its own.
+    AudioExport audioExport;
     Loop loop;
     // Plays song events at their times; owns the one thread besides GUI and MIDI input.
     Scheduler scheduler{clockSeconds, playScheduledOn, this, engineLock};
@@ -240,6 +265,9 @@ public:
     Followers followers{scheduler, playScheduledOn, this, threadLog};
     // Clicks the beats: a count-in, along with listening, along with the performer.
     Metronome metronome{scheduler, output};
+    // The performer's tempo at each tap, drawn along the song in the overview.
+    PerformerTempo performerTempo;
+    TempoCurve tempoCurve;
 };
 
 // Process-wide objects, constructed in this order in one translation unit (app/process.cpp):

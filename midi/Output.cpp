@@ -23,13 +23,23 @@ void Output::send(Message message, double due) {
 }
 
 void Output::sendAsIs(Message message, double due) {
+    if (due == 0.0) due = present_;
     if (listener_) listener_(listenerContext_, message, due);
     MidiOut(-1, message.status, message.data1, message.data2, due);
 }
 
 void Output::sendClick(Message message, double due) { MidiOut(-1, message.status, message.data1, message.data2, due); }
 
-void Output::silence() { MidiOutReset(); }
+// The listener hears the silence as the destinations get it, so that a recording ends its notes
+// and lifts its pedal where the output did.
+void Output::silence() {
+    for (uint8_t channel = 0; listener_ && channel < 16; ++channel) {
+        const uint8_t status = static_cast<uint8_t>(midi::controlChange | channel);
+        listener_(listenerContext_, {status, midi::sustain, 0}, present_);
+        listener_(listenerContext_, {status, midi::allNotesOff, 0}, present_);
+    }
+    MidiOutReset();
+}
 
 void Output::setListener(Listener listener, void* context) {
     listener_ = listener;

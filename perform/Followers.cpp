@@ -124,8 +124,11 @@ bool Followers::endsUnplayedNote(const Event& e) const {
 }
 
 // Up to a batch of events from handedTo_ on; those up to atOnceUpTo (song time) or due by now go
-// at once. When more remain before the limit, a mark half-way through asks for the next batch.
+// at once. Those due within the scheduler's lead go at once too, with their due times, since the
+// scheduler would hand them over no earlier: the output places them at their frames. When more
+// remain before the limit, a mark half-way through asks for the next batch.
 void Followers::handOver(const Song& song, const Parts& parts, double atOnceUpTo, double now) {
+    const double lead = scheduler_.lead();
     uint32_t i = handedTo_;
     double markDue = now;
     for (uint32_t looked = 0; i < song.numEvents && looked < batch && song.events[i].time < limit_; ++i, ++looked) {
@@ -134,11 +137,12 @@ void Followers::handOver(const Song& song, const Parts& parts, double atOnceUpTo
         const double due = e.time <= atOnceUpTo ? now : line_.at(e.time);
         if (looked <= batch / 2) markDue = std::max(markDue, due);
         if (due <= now) player_(context_, i, 0.0);
+        else if (due <= now + lead) player_(context_, i, due);
         else if (!queue(i, due)) break;
     }
     handedTo_ = i;
     const bool more = i < song.numEvents && song.events[i].time < limit_;
-    if (more && !scheduler_.add(batchMark, markDue)) {
+    if (more && !scheduler_.add(batchMark, markDue, false)) {
         post("ERROR: Followers: scheduler full at event %d\n", static_cast<int>(i));
         handing_ = false;
     }

@@ -60,10 +60,11 @@ int Nolari::groupMaxVelocity(Event* first, Event* end) const {
     return max;
 }
 
-void Nolari::tap(int index, int velocity) {
+void Nolari::tap(int index, int velocity, double at) {
     std::lock_guard guard(engineLock);
     Event* q = currentEvent();
     if (!q) return;
+    if (at == 0.0) at = clockSeconds();
     if (index > 0 && index < 128 && !held[index]) {
         held[index] = 1;
         ++heldCount;
@@ -71,6 +72,7 @@ void Nolari::tap(int index, int velocity) {
     Event* p = groupAhead(q);
     if (loop.wraps(static_cast<uint32_t>(p - song->events))) {
         allNotesOff();
+        breakTempo();
         const Passage& passage = loop.passage();
         q = &song->events[std::min(passage.start, song->numEvents - 1)];
         p = groupAhead(q);
@@ -86,6 +88,7 @@ void Nolari::tap(int index, int velocity) {
 
     Event* group = p->start ? p : nullptr;
     if (group) {
+        tempoCurve.add(group->time, performerTempo.percentAt(group->time, at));
         p = lastNoteOnOfGroup(p);
         if (!p->isLast) ++p;
     }
@@ -94,12 +97,11 @@ void Nolari::tap(int index, int velocity) {
     const int to = velocity != 0 ? std::clamp(velocity, 1, maxVelocity) : max;
     const bool clicking = meta->metronome == MetronomeMode::On;
     const Event* next = nextGroupStart(group);
-    const double now = clockSeconds();
     if (!meta->parts.allPlay() || clicking)
-        followers.tap(*song, meta->parts, static_cast<uint32_t>(q - song->events), group, next, now);
+        followers.tap(*song, meta->parts, static_cast<uint32_t>(q - song->events), group, next, at);
     playRange(q, p, static_cast<uint8_t>(max), static_cast<uint8_t>(to), 0.0, Role::Play);
     if (clicking && group)
-        metronome.follow(song->tempoMap, followers.line(), group->time, next ? next->time : song->endTime, now);
+        metronome.follow(song->tempoMap, followers.line(), group->time, next ? next->time : song->endTime, at);
     else
         metronome.stop();
     if (p->isLast && !p->isNoteOff()) allNotesOff();
@@ -133,14 +135,15 @@ void Nolari::forgetHeldKeys() {
     heldCount = 0;
 }
 
-void Nolari::midiIn(uint8_t status, uint8_t data1, uint8_t data2) {
+void Nolari::midiIn(uint8_t status, uint8_t data1, uint8_t data2, double at) {
     std::lock_guard guard(engineLock);
+    output.setPresent(at);
     switch (MidiMessageType(status, data2)) {
     case 0x80:
         release(data1);
         break;
     case 0x90:
-        tap(data1, data2);
+        tap(data1, data2, at);
         break;
     case 0xA0:
     case 0xB0:
@@ -152,6 +155,14 @@ void Nolari::midiIn(uint8_t status, uint8_t data1, uint8_t data2) {
     default:
         break;
     }
+    output.setPresent(0.0);
+}
+
+bool Nolari::tryMidiIn(uint8_t status, uint8_t data1, uint8_t data2, double at) {
+    std::unique_lock guard(engineLock, std::try_to_lock);
+    if (!guard.owns_lock()) return false;
+    midiIn(status, data1, data2, at);
+    return true;
 }
 
 void Nolari::startListening() {
@@ -159,10 +170,13 @@ void Nolari::startListening() {
     const Event* start = currentEvent();
     if (!start) return;
     allNotesOff();
+    // The performer stops playing to listen: the tempo is measured afresh after it.
+    breakTempo();
     beginPassage();
-    listenIndex = static_cast<int32_t>(start - song->events);
+    listenIndex = listenPlayed = static_cast<int32_t>(start - song->events);
     const double speed = meta->listenSpeed / 100.0;
-    const double now = clockSeconds();
+    // Begun one lead ahead, so that the first events reach the output in time for their frames.
+    const double now = clockSeconds() + scheduler.lead();
     const double begin = meta->metronome == MetronomeMode::CountIn
                              ? metronome.countIn(song->tempoMap, start->time, start->time, 1 / speed, now)
                              : now;
@@ -170,7 +184,7 @@ void Nolari::startListening() {
     listenOffset = begin - start->time / speed;
     listening = true;
     // Ahead of every event due at the end itself, which is not played.
-    scheduler.add(listenEndMark, listenEnd);
+    scheduler.add(listenEndMark, listenEnd, false);
     queueListenBatch();
     if (meta->metronome == MetronomeMode::On)
         metronome.follow(song->tempoMap, {start->time, begin, 1 / speed}, start->time, start->time + 0.5 * meta->zoom,
@@ -178,6 +192,25 @@ void Nolari::startListening() {
 }
 
 double Nolari::listenDue(const Event& e) const { return e.time * 100.0 / meta->listenSpeed + listenOffset; }
+
+// Listening goes on from the first event not yet played, at the new speed, and ends where it would
+// have ended in the song. The song time reached is the clock's, but never before what was played.
+void Nolari::setListenSpeed(int percent) {
+    std::lock_guard guard(engineLock);
+    const int before = meta->listenSpeed;
+    meta->listenSpeed = percent;
+    if (!listening || !hasSong()) return;
+    const double now = clockSeconds() + scheduler.lead();
+    double reached = (now - listenOffset) * before / 100.0;
+    if (listenPlayed > 0) reached = std::max(reached, song->events[listenPlayed - 1].time);
+    const double end = (listenEnd - listenOffset) * before / 100.0;
+    listenOffset = now - reached * 100.0 / percent;
+    listenEnd = listenOffset + end * 100.0 / percent;
+    scheduler.cancel();
+    listenIndex = listenPlayed;
+    scheduler.add(listenEndMark, listenEnd, false);
+    queueListenBatch();
+}
 
 void Nolari::queueListenBatch() {
     const uint32_t end = song->numEvents;

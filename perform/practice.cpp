@@ -8,9 +8,15 @@
 
 void Nolari::positionMovedByUser(bool moved) {
     std::lock_guard guard(engineLock);
+    breakTempo();
     if (moved) beginPassage();
     const Event* at = currentEvent();
     loop.choose(*meta, at ? static_cast<uint32_t>(at - song->events) : 0);
+}
+
+void Nolari::breakTempo() {
+    performerTempo.reset();
+    tempoCurve.breakLine();
 }
 
 void Nolari::toggleLoop() {

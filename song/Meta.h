@@ -4,10 +4,18 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "song/Parts.h"
 
 class Song;
+
+// A grouping computed without touching the song: the events whose group-start flag changes, and
+// the number of groups after the change.
+struct Regrouping {
+    std::vector<uint32_t> flips;
+    uint32_t groups = 0;
+};
 
 // The speeds listening can play at, in percent of the song's own tempo.
 inline constexpr int listenSpeeds[] = {50, 75, 100, 125};
@@ -22,12 +30,19 @@ public:
 
     void load(const std::string& songPath, Song& song);
     void save(Song& song);
+    // Saves with the position given, as read under the engine lock, for a save made outside it.
+    void save(const Song& song, uint32_t at);
     void reset();
     void createDefault(Song& song);
 
     // Both look at the note-ons of the parts the performer plays only.
     int histogramCutoff(Song& song);
     void findDefaultGroups(Song& song);
+    // The default grouping for the parts given, against the song's present one; writes
+    // "histogram.xls" and changes nothing else, so that it can run outside the engine lock.
+    Regrouping defaultGrouping(const Song& song, const Parts& played) const;
+    // Makes the grouping the song's, touching only the flags that change.
+    static void regroup(Song& song, const Regrouping& grouping);
 
     bool isMarker(uint32_t index) const;
     void setMarker(uint32_t index);
@@ -54,7 +69,7 @@ public:
     MetronomeMode metronome = MetronomeMode::Off;
     uint32_t numMarkers_ = 0;
     uint32_t markers[12] = {};
-    // Who plays each part of the song (tag PART, one line per part that is not Play).
+    // Who plays each part of the song, and the parts split into two hands (tags PART and SPLIT).
     Parts parts;
 
     // Switched off: when on, the default grouping logs its cutoff and the markers their changes.
@@ -62,4 +77,5 @@ public:
 
 private:
     void traceMarkers(const char* operation, uint32_t index) const;
+    int cutoff(const Song& song, const Parts& played) const;
 };

@@ -106,13 +106,15 @@ void add(std::vector<MergeRecord>& list, uint32_t track, uint32_t ticks, uint8_t
 }
 
 // Reads the track chunks into the merge list, one record per stored event, in track order and
-// within a track in file order.
+// within a track in file order; keeps each track's name.
 struct TrackReader {
     Cursor in;
     bool trace;
     MidiEvent event;
     uint8_t meta[metaBufferSize] = {};
     std::vector<MergeRecord> list;
+    std::vector<std::string> names;
+    bool named = false;
     std::vector<TimeSignature> timeSignatures;
 
     bool readTrack(uint32_t t, bool last);
@@ -148,6 +150,7 @@ bool TrackReader::readTrack(uint32_t t, bool last) {
         logMessage("Song::load() track chunk %d runs past the end of the file: read up to the end\n",
                    static_cast<int>(t));
     event.status = 0;
+    named = false;
     uint32_t ticks = 0;
     uint64_t total = 0;
     uint32_t count = 0;
@@ -179,8 +182,8 @@ bool TrackReader::readTrack(uint32_t t, bool last) {
     return true;
 }
 
-// Channel messages and tempo changes are stored; time signatures are kept aside for the beats;
-// system-exclusive and other meta events are dropped.
+// Channel messages and tempo changes are stored, and the track's first name; time signatures are
+// kept aside for the beats; system-exclusive and other meta events are dropped.
 void TrackReader::store(uint32_t t, uint32_t ticks, uint32_t metaBytes) {
     const uint8_t kind = event.status & 0xF0;
     if (kind < 0xF0) {
@@ -190,6 +193,10 @@ void TrackReader::store(uint32_t t, uint32_t ticks, uint32_t metaBytes) {
     if (event.status == 0xFF && event.data1 == 0x51)
         add(list, t, ticks, TYPE_TEMPO, event, static_cast<uint32_t>(meta[0] << 16 | meta[1] << 8 | meta[2]));
     if (event.status == 0xFF && event.data1 == 0x58 && metaBytes >= 2) timeSignatures.push_back({ticks, meta[0], meta[1]});
+    if (event.status != 0xFF || event.data1 != 0x03 || named) return;
+    named = true;
+    if (names.size() <= t) names.resize(t + 1);
+    names[t] = trackName(meta, metaBytes);
 }
 
 Event fromRecord(const MergeRecord& r, uint32_t index) {
@@ -272,6 +279,7 @@ void Song::clear() {
     numGroups = 0;
     groupCursorTicks = 0;
     groupCursorIndex = 0;
+    trackNames.clear();
     timeSignatures.clear();
     tempoMap = TempoMap();
 }
@@ -303,7 +311,7 @@ bool Song::read(const std::string& path) {
             logMessage("ERROR: Song::load() %s is too large to hold\n", path.c_str());
             return false;
     }
-    TrackReader reader{{data.data(), data.data(), data.data() + data.size()}, trace, {}, {}, {}, {}};
+    TrackReader reader{{data.data(), data.data(), data.data() + data.size()}, trace, {}, {}, {}, {}, false, {}};
     if (unwrapRmid(reader.in)) logMessage("Song::load() %s is a RIFF RMID file: reading the MIDI file inside\n", path.c_str());
     Chunk header;
     if (!header.read(reader.in) || header.id != CHUNK_MTHD) {
@@ -326,6 +334,7 @@ bool Song::read(const std::string& path) {
 
     numEvents = static_cast<uint32_t>(reader.list.size());
     events = inTickOrder(reader.list);
+    trackNames = std::move(reader.names);
     identifyInstruments();
     assignColors();
     findNoteEnds(header.numTracks);
@@ -495,6 +504,15 @@ void Song::findUsedChannels() {
         if (events[i].isNote()) channelUsed[events[i].chan & 0x0F] = 1;
 }
 
+const std::string& Song::trackName(uint32_t track) const {
+    static const std::string none;
+    return track < trackNames.size() ? trackNames[track] : none;
+}
+
+void logGroupCount(uint32_t numGroups) {
+    if (numGroups > 4000) logMessage("numGroups: %d\n", static_cast<int>(numGroups));
+}
+
 void Song::clearGroups() {
     for (uint32_t i = 0; i < numEvents; ++i) events[i].start = 0;
     numGroups = 0;
@@ -511,7 +529,7 @@ bool Song::startGroupAt(uint32_t ticks, const Parts* parts) {
         if (e.ticks == ticks && e.isNoteOn() && (!parts || parts->plays(e))) {
             e.start = 1;
             ++numGroups;
-            if (numGroups > 4000) logMessage("numGroups: %d\n", static_cast<int>(numGroups));
+            logGroupCount(numGroups);
             return true;
         }
         if (e.ticks > ticks) return false;

@@ -62,6 +62,9 @@ struct Instrument {
     Color narrowColor;
 };
 
+// A song of many groups logs their count as each one beyond the 4000th is added.
+void logGroupCount(uint32_t numGroups);
+
 class Song {
 public:
     Song();
@@ -106,6 +109,9 @@ public:
     uint32_t groupCursorIndex = 0;
     Instrument* instruments = nullptr;
     Event* events = nullptr;
+    // Each track's name, by track index; empty for a track without one.
+    std::vector<std::string> trackNames;
+    const std::string& trackName(uint32_t track) const;
     // The time signatures, by ticks: kept beside the events, which they do not join.
     std::vector<TimeSignature> timeSignatures;
     // Seconds and ticks, beats and bars: built by load from the tempo events and time signatures.

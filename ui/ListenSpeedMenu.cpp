@@ -1,6 +1,5 @@
 // The "Listen speed" submenu: how fast listening plays the song, kept per song in its metadata.
 
-#include <mutex>
 #include <string>
 
 #include "app/Log.h"
@@ -22,11 +21,8 @@ void Nolari::selectListenSpeed(int percent) {
         logMessage("ERROR: Nolari::selectListenSpeed( %d ) invalid menu item\n", percent);
         return;
     }
-    {
-        std::lock_guard<std::recursive_mutex> guard(engineLock);
-        meta->listenSpeed = percent;
-        // The speed practised at is the tempo the followers start at.
-        beginPassage();
-    }
+    setListenSpeed(percent);
+    // The speed practised at is the tempo the followers start at.
+    beginPassage();
     menusDirty = true;
 }

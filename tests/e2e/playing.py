@@ -54,6 +54,25 @@ def wait_notes(cap, count, what, timeout=10):
     return notes(cap.events())
 
 
+def heard_since(cap, before, low_notes, what, timeout=10):
+    """Waits until low_notes note messages below middle C have arrived since `before` (the counts of
+    cap.events() and cap.sent() then); returns the frames of the Note Ons sent since, and the notes
+    heard since."""
+    events, sent = before
+    cap.wait_events(lambda got: sum(1 for n in notes(got[events:]) if n[2] < 60) >= low_notes, timeout, what)
+    return [f for f, m in cap.sent()[sent:] if is_note_on(m)], notes(cap.events()[events:])
+
+
+def check_ended(heard, what):
+    """Each Note On in notes() form is followed by its Note Off before the pitch sounds again, and
+    nothing is left sounding."""
+    sounding = set()
+    for n in heard:
+        check((n[2] in sounding) == (n[1] == "off"), "%s note %d %s out of turn" % (what, n[2], n[1]))
+        sounding.symmetric_difference_update({n[2]})
+    check(not sounding, "%s notes left sounding: %r" % (what, sorted(sounding)))
+
+
 def go_to_start(s, cap):
     """H silences everything; waits until its silence (All Notes Off on the 16 channels) and the
     last of what sounded before have arrived, so that no tap sent after it can come before it."""
@@ -172,7 +191,8 @@ class Loudness:
 
 # The main menu's entries in order, separators included; an entry is found by the start of its label.
 MAIN_MENU = ["midiIn", "midiOut", "---", "Open ...", "---", "Channel 16", "Pedal Events", "Channel",
-             "Loop between markers", "Listen speed", "Transpose", "Parts", "Metronome"]
+             "Loop between markers", "Listen speed", "Transpose", "Parts", "Metronome", "Export take as audio",
+             "Export take as audio (FLAC)"]
 LISTEN_SPEEDS = [50, 75, 100, 125]
 SUBMENUS = {"Listen speed": ["%d %%" % p for p in LISTEN_SPEEDS],
             "Transpose": ["Up a semitone", "Down a semitone", "Up an octave", "Down an octave", "None"],
@@ -234,6 +254,23 @@ def choose(s, entry, subentry=None):
         click_entry(s)
     else:
         click_entry(s, sub, subentry if isinstance(subentry, int) else SUBMENUS[entry].index(subentry))
+
+
+def choose_path(s, entry, path):
+    """Chooses an entry down a chain of submenus: path[0] in the main-menu entry's submenu, each next
+    index in the submenu the one before opens, the last one clicked. Returns the menus passed through,
+    as (x, y, width, height)."""
+    menus = [open_menu(s, entry, True)]
+    for k in path[:-1]:
+        parent = menus[-1]
+        s.xdotool("mousemove", parent[0] + 30, entry_centre(parent[1], k))
+        # The submenu opens level with its entry, beside the parent or, without room there, across it.
+        sub = harness.wait_until(lambda: [m for m in visible_menus(s) if m[1] == parent[1] + 25 * k and m not in menus],
+                                 10, "the submenu of entry %d" % k)[0]
+        s.xdotool("mousemove", sub[0] + 30, sub[1] + 14)
+        menus.append(sub)
+    click_entry(s, menus[-1], path[-1])
+    return menus
 
 
 def choose_listen_speed(s, percent):

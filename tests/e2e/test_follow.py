@@ -36,24 +36,18 @@ def song():
 def play_along(s, cap, what, intervals):
     """Taps the melody at the given intervals (frames); checks every bass note and prints how far
     the off-beat ones lay from the middle of their beat."""
-    before = len(cap.events())
+    before = len(cap.events()), len(cap.sent())
     playing.tap_at_frames(cap, intervals)
     bass_count = TAPS * BASS_PER_BEAT
-    cap.wait_events(lambda events: sum(1 for n in playing.notes(events[before:]) if n[2] < 60) >= 2 * bass_count,
-                    10 + sum(intervals) / playing.RATE, "every bass Note On and Note Off")
-    heard = playing.notes(cap.events()[before:])
+    taps, heard = playing.heard_since(cap, before, 2 * bass_count, "every bass Note On and Note Off",
+                                      10 + sum(intervals) / playing.RATE)
     melody = [n for n in heard if n[1] == "on" and n[2] >= 60]
     bass_on = [n for n in heard if n[1] == "on" and n[2] < 60]
-    check(len(melody) == TAPS, "%d melody notes heard, not %d" % (len(melody), TAPS))
+    check(len(taps) == TAPS and len(melody) == TAPS, "%d taps sent, %d melody notes heard, not %d"
+          % (len(taps), len(melody), TAPS))
     check(len(bass_on) == bass_count, "%d bass Note Ons, not %d" % (len(bass_on), bass_count))
     check([n[2] for n in bass_on] == [36 + k % 12 for k in range(bass_count)], "bass notes out of order")
-    sounding = set()
-    for n in heard:
-        if n[2] >= 60:
-            continue
-        check((n[2] in sounding) == (n[1] == "off"), "bass note %d %s out of turn" % (n[2], n[1]))
-        sounding.symmetric_difference_update({n[2]})
-    check(not sounding, "bass notes left sounding: %r" % sorted(sounding))
+    playing.check_ended([n for n in heard if n[2] < 60], "bass")
 
     # Until the second tap the followers know only the song's tempo.
     ms = [playing.in_ms(d) for d in playing.offbeat_distances(heard, BASS_PER_BEAT)][1:]
