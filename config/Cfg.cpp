@@ -3,8 +3,13 @@
 #include <GL/freeglut.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <limits>
+#include <sstream>
 
 #include "app/AtomicSave.h"
 #include "app/Log.h"
@@ -12,30 +17,63 @@
 
 namespace {
 
-constexpr int maxWord = 20;
-constexpr int maxLine = 1000;
+constexpr std::size_t maxWord = 20;
+constexpr std::size_t maxLine = 999;
 
-// Reads the next blank-separated word of at most 20 characters; a longer word continues as the
-// next word.
-bool readWord(FILE* file, char (&word)[maxWord + 1]) { return std::fscanf(file, "%20s", word) == 1; }
-
-bool readInt(FILE* file, int& value) { return std::fscanf(file, "%d", &value) == 1; }
-
-// Reads the rest of the current line without its line end (a Windows one too) and leading blanks.
-bool readRestOfLine(FILE* file, std::string& value) {
-    char line[maxLine];
-    if (!std::fgets(line, sizeof line, file)) return false;
-    std::size_t end = std::strlen(line);
-    while (end > 0 && (line[end - 1] == '\n' || line[end - 1] == '\r')) --end;
-    std::size_t begin = 0;
-    while (begin < end && line[begin] == ' ') ++begin;
-    value.assign(line + begin, end - begin);
-    return true;
-}
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 const char* yesNo(bool flag) { return flag ? "true" : "false"; }
 
 }  // namespace
+
+// Reads the words, numbers and lines of a configuration file from its text, as the C library's
+// formatted reads would from the file.
+struct CfgText {
+    const char* p;
+    const char* end;
+
+    void skipSpace() {
+        while (p != end && isSpace(*p)) ++p;
+    }
+    // The next blank-separated word of at most 20 characters; a longer word continues as the next.
+    bool word(std::string& out) {
+        skipSpace();
+        const char* start = p;
+        while (p != end && !isSpace(*p) && static_cast<std::size_t>(p - start) < maxWord) ++p;
+        out.assign(start, p);
+        return p != start;
+    }
+    // A decimal integer; one beyond 64 bits saturates, and the int keeps its low 32 bits.
+    bool integer(int& value) {
+        skipSpace();
+        const char* digits = p != end && (*p == '+' || *p == '-') ? p + 1 : p;
+        if (digits == end || !isDigit(*digits)) return false;
+        int64_t wide = 0;
+        const char* number = *p == '+' ? digits : p;
+        const auto [next, error] = std::from_chars(number, end, wide);
+        if (error == std::errc::result_out_of_range)
+            wide = *number == '-' ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
+        value = static_cast<int>(static_cast<uint32_t>(wide));
+        p = next;
+        return true;
+    }
+    // The rest of the current line, up to 999 characters (the rest of a longer line stays to be
+    // read), without its line end (a Windows one too) and leading blanks; false at the end of the text.
+    bool restOfLine(std::string& value) {
+        if (p == end) return false;
+        const char* start = p;
+        const char* limit = static_cast<std::size_t>(end - p) > maxLine ? p + maxLine : end;
+        const char* lineEnd = std::find(p, limit, '\n');
+        p = lineEnd == limit ? limit : lineEnd + 1;
+        // What follows a zero byte is no part of the value, as for any C string.
+        const char* stop = std::find(start, p, '\0');
+        while (stop != start && (stop[-1] == '\n' || stop[-1] == '\r')) --stop;
+        while (start != stop && *start == ' ') ++start;
+        value.assign(start, stop);
+        return true;
+    }
+};
 
 WindowCorner frameCorner(WindowCorner client, int borderWidth, int headerHeight) {
     return {client.x - std::max(borderWidth, 0), client.y - std::max(headerHeight, 0)};
@@ -44,52 +82,61 @@ WindowCorner frameCorner(WindowCorner client, int borderWidth, int headerHeight)
 std::string Cfg::path() const { return startDirectory + "/" + "Nolari.cfg"; }
 
 void Cfg::load() {
-    colorScheme = 0;
     const std::string file = path();
-    FILE* in = std::fopen(file.c_str(), "r");
+    std::ifstream in(file, std::ios::binary);
     if (!in) {
+        colorScheme = 0;
         logMessage("ERROR: Cfg::load() '%s' not found, using defaults\n", file.c_str());
         return;
     }
-    char word[maxWord + 1];
-    bool ok = true;
-    while (ok && readWord(in, word)) ok = readSetting(in, word, file);
-    if (ok) logConfig();
-    std::fclose(in);
+    std::ostringstream text;
+    text << in.rdbuf();
+    loadFromText(text.str());
+}
+
+void Cfg::loadFromText(std::string_view text) {
+    LogBatch batch;
+    colorScheme = 0;
+    const std::string file = path();
+    CfgText in{text.data(), text.data() + text.size()};
+    std::string word;
+    while (in.word(word))
+        if (!readSetting(in, word.c_str(), file)) return;
+    logConfig();
 }
 
 // Reads the value of one tag. A failure logs its line and returns false, which stops reading;
 // the failures that say "using defaults" also put the colour scheme back to 0.
-bool Cfg::readSetting(FILE* in, const char* word, const std::string& file) {
+bool Cfg::readSetting(CfgText& in, const char* word, const std::string& file) {
     int value = 0;
     if (!std::strcmp(word, "CURRENTSONG")) {
-        if (readRestOfLine(in, currentSong)) return hasCurrentSong = true;
+        if (in.restOfLine(currentSong)) return hasCurrentSong = true;
         logStamped("ERROR: CURRENTSONG not followed by path, using defaults\n");
     } else if (!std::strcmp(word, "FULLSCREEN")) {
-        if (readInt(in, value)) return (fullScreen = value != 0), true;
+        if (in.integer(value)) return (fullScreen = value != 0), true;
         logStamped("ERROR: FULLSCREEN not followed by 0 or 1, using defaults\n");
     } else if (!std::strcmp(word, "SHOWOVERVIEW")) {
-        if (readInt(in, value)) return (showOverview = value != 0), true;
+        if (in.integer(value)) return (showOverview = value != 0), true;
         logStamped("ERROR: SHOWOVERVIEW not followed by 0 or 1, using defaults\n");
     } else if (!std::strcmp(word, "SCREENINFO")) {
-        if (readInt(in, xpos) && readInt(in, ypos) && readInt(in, width) && readInt(in, height)) return true;
+        if (in.integer(xpos) && in.integer(ypos) && in.integer(width) && in.integer(height)) return true;
         logStamped("ERROR: SCREENINFO not followed by x/y/width/height, using defaults\n");
     } else if (!std::strcmp(word, "MIDIIN")) {
-        if (readRestOfLine(in, midiInDeviceName)) return true;
+        if (in.restOfLine(midiInDeviceName)) return true;
         logStamped("ERROR: MIDIIN not followed by device name, using defaults\n");
     } else if (!std::strcmp(word, "MIDIOUT")) {
-        if (readRestOfLine(in, midiOutDeviceName)) return true;
+        if (in.restOfLine(midiOutDeviceName)) return true;
         logStamped("ERROR: MIDIOUT not followed by device name, using defaults\n");
     } else if (!std::strcmp(word, "LINEWIDTH")) {
-        if (readInt(in, lineWidth)) return true;
+        if (in.integer(lineWidth)) return true;
         logStamped("ERROR: LINEWIDTH not followed by integer\n");
         return false;
     } else if (!std::strcmp(word, "NOTEWIDTH")) {
-        if (readInt(in, noteWidth)) return true;
+        if (in.integer(noteWidth)) return true;
         logStamped("ERROR: NOTEWIDTH not followed by integer\n");
         return false;
     } else if (!std::strcmp(word, "COLORSCHEME")) {
-        if (readInt(in, colorScheme)) return true;
+        if (in.integer(colorScheme)) return true;
         logStamped("ERROR: COLORSCHEME not followed by integer\n");
         return false;
     } else {
@@ -108,25 +155,15 @@ bool Cfg::save(bool raise) {
         logStamped("ERROR: unable to open %s for writing\n", file.c_str());
         return false;
     }
-    if (!currentSong.empty()) std::fprintf(out, "CURRENTSONG %s\n", currentSong.c_str());
-    std::fprintf(out, "FULLSCREEN %d\n", fullScreen ? 1 : 0);
-    if (glutActive) {
-        if (!fullScreen && glutGet(GLUT_INIT_STATE)) {
-            const WindowCorner frame = frameCorner({glutGet(GLUT_WINDOW_X), glutGet(GLUT_WINDOW_Y)},
-                                                   glutGet(GLUT_WINDOW_BORDER_WIDTH), glutGet(GLUT_WINDOW_HEADER_HEIGHT));
-            xpos = frame.x;
-            ypos = frame.y;
-            width = glutGet(GLUT_WINDOW_WIDTH);
-            height = glutGet(GLUT_WINDOW_HEIGHT);
-        }
-        std::fprintf(out, "SCREENINFO %d %d %d %d\n", xpos, ypos, width, height);
+    if (glutActive && !fullScreen && glutGet(GLUT_INIT_STATE)) {
+        const WindowCorner frame = frameCorner({glutGet(GLUT_WINDOW_X), glutGet(GLUT_WINDOW_Y)},
+                                               glutGet(GLUT_WINDOW_BORDER_WIDTH), glutGet(GLUT_WINDOW_HEADER_HEIGHT));
+        xpos = frame.x;
+        ypos = frame.y;
+        width = glutGet(GLUT_WINDOW_WIDTH);
+        height = glutGet(GLUT_WINDOW_HEIGHT);
     }
-    std::fprintf(out, "SHOWOVERVIEW %d\n", showOverview ? 1 : 0);
-    if (!midiInDeviceName.empty()) std::fprintf(out, "MIDIIN %s\n", midiInDeviceName.c_str());
-    if (!midiOutDeviceName.empty()) std::fprintf(out, "MIDIOUT %s\n", midiOutDeviceName.c_str());
-    std::fprintf(out, "LINEWIDTH %d\n", lineWidth);
-    std::fprintf(out, "NOTEWIDTH %d\n", noteWidth);
-    std::fprintf(out, "COLORSCHEME %d\n", colorScheme);
+    write(out);
     if (!save.commit()) {
         logStamped("ERROR: unable to open %s for writing\n", file.c_str());
         return false;
@@ -134,7 +171,20 @@ bool Cfg::save(bool raise) {
     return true;
 }
 
+void Cfg::write(FILE* out) const {
+    if (!currentSong.empty()) std::fprintf(out, "CURRENTSONG %s\n", currentSong.c_str());
+    std::fprintf(out, "FULLSCREEN %d\n", fullScreen ? 1 : 0);
+    if (glutActive) std::fprintf(out, "SCREENINFO %d %d %d %d\n", xpos, ypos, width, height);
+    std::fprintf(out, "SHOWOVERVIEW %d\n", showOverview ? 1 : 0);
+    if (!midiInDeviceName.empty()) std::fprintf(out, "MIDIIN %s\n", midiInDeviceName.c_str());
+    if (!midiOutDeviceName.empty()) std::fprintf(out, "MIDIOUT %s\n", midiOutDeviceName.c_str());
+    std::fprintf(out, "LINEWIDTH %d\n", lineWidth);
+    std::fprintf(out, "NOTEWIDTH %d\n", noteWidth);
+    std::fprintf(out, "COLORSCHEME %d\n", colorScheme);
+}
+
 void Cfg::logConfig() const {
+    LogBatch batch;
     logMessage(" Cfg::logConfig()\n");
     logMessage("         currentSong %s\n", currentSong.c_str());
     logMessage("    midiInDeviceName %s\n", midiInDeviceName.c_str());

@@ -1,35 +1,33 @@
 #pragma once
-// A private starting directory for a fuzz run, so that the log and the song files stay out of the
-// way; removed when the run ends. "histogram.xls" lands in the working directory: run the targets
-// from a scratch directory (the corpus paths are read relative to it, so it is not changed here).
+// What every fuzz target shares: an input is read from memory and its log lines are dropped, so
+// that no file is written per input; a broken promise aborts, so that libFuzzer keeps the input.
 
-#include <unistd.h>
-
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <string>
+#include <string_view>
 
+#include "app/Log.h"
 #include "app/Nolari.h"
 
-inline const std::string& fuzzDir() {
-    static const std::string path = [] {
-        // Every input writes and reads files: a memory file system (TMPDIR=/dev/shm) runs faster.
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/nolari-fuzz-XXXXXX";
-        if (!mkdtemp(pattern.data())) std::abort();
-        startDirectory = pattern;
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(startDirectory, ignored);
-        });
-        return pattern;
-    }();
-    return path;
+// Nothing is meant to reach the disk; should a line escape its batch, it is lost rather than
+// written into the working directory.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    startDirectory = "/nonexistent/nolari-fuzz";
+    return 0;
 }
 
-// The log would grow by a line or two per input; only the latest input's lines are kept.
-inline void dropLog() { std::remove((fuzzDir() + "/NolariLog.txt").c_str()); }
+// Collects the lines one input logs and drops them.
+class QuietInput {
+public:
+    ~QuietInput() { batch_.take(); }
+
+private:
+    LogBatch batch_;
+};
+
+inline std::string_view asText(const uint8_t* data, size_t size) {
+    return {reinterpret_cast<const char*>(data), size};
+}
 
 // Aborts, so that libFuzzer reports the input, when a promise of the loaded song is broken; the
 // broken promise is named on the error output.

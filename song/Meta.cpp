@@ -1,6 +1,7 @@
 #include "song/Meta.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -306,8 +307,10 @@ void smooth(double* bins) {
     for (int i = numBins - 1; i >= 0; --i) bins[i] = y = 0.2 * bins[i] + 0.8 * y;
 }
 
+constexpr int kernelReach = 17;
+
 // The sharpening kernel for offsets -17 ... 17: positive near the centre, negative on the flanks.
-double kernelWeight(int offset) {
+constexpr double kernelWeight(int offset) {
     const int k = offset < 0 ? -offset : offset;
     if (k == 0) return 3.0;
     if (k <= 5) return 0.1;
@@ -316,19 +319,30 @@ double kernelWeight(int offset) {
     return -0.1;
 }
 
-void sharpenAndClamp(double* bins) {
+constexpr std::array<double, 2 * kernelReach + 1> kernel = [] {
+    std::array<double, 2 * kernelReach + 1> weights{};
+    for (int k = -kernelReach; k <= kernelReach; ++k) weights[k + kernelReach] = kernelWeight(k);
+    return weights;
+}();
+
+// Only the first count bins are computed: the gap search reads the first hundred, the histogram
+// file all of them.
+void sharpenAndClamp(double* bins, int count) {
     double old[numBins];
     std::copy(bins, bins + numBins, old);
-    for (int i = 0; i < numBins; ++i) {
+    for (int i = 0; i < count; ++i) {
+        // Offsets that reach outside the bins add nothing.
+        const int first = std::max(-kernelReach, i - (numBins - 1));
+        const int last = std::min(kernelReach, i);
         double sum = 0;
-        for (int k = -17; k <= 17; ++k)
-            if (i - k >= 0 && i - k < numBins) sum += kernelWeight(k) * old[i - k];
+        for (int k = first; k <= last; ++k) sum += kernel[k + kernelReach] * old[i - k];
         bins[i] = sum < 0 ? 0 : sum > 10 ? 10 : sum;
     }
 }
 
-void writeHistogram(const double* bins) {
-    FILE* out = std::fopen("histogram.xls", "w");
+void writeHistogram(const std::string& file, const double* bins) {
+    if (file.empty()) return;
+    FILE* out = std::fopen(file.c_str(), "w");
     if (!out) return;
     for (int i = 0; i < numBins; ++i) std::fprintf(out, "%s\n", formatG(bins[i]).c_str());
     std::fclose(out);
@@ -350,22 +364,24 @@ int gapCutoff(const double* bins) {
 Meta::Meta() { reset(); }
 
 void Meta::load(const std::string& songPath, Song& s) {
-    reset();
-    parts.attach(s);
-    if (songPath.empty()) {
+    LogBatch batch;
+    std::string text;
+    if (songPath.empty() || !readText(songPath + ".mta", text)) {
         // Without a song file there is no file to keep the settings in, and the previous song's
         // file must not receive them.
-        path.clear();
+        path = songPath.empty() ? std::string() : songPath + ".mta";
         createDefault(s);
         return;
     }
+    loadFromText(songPath, s, text);
+}
+
+void Meta::loadFromText(const std::string& songPath, Song& s, std::string_view text) {
+    LogBatch batch;
+    reset();
+    parts.attach(s);
     song = &s;
     path = songPath + ".mta";
-    std::string text;
-    if (!readText(path, text)) {
-        createDefault(s);
-        return;
-    }
     TextCursor in{text.data(), text.data() + text.size()};
     std::string tag;
     while (in.token(tag))
@@ -376,10 +392,14 @@ void Meta::save(Song& s) {
     if (path.empty()) return;
     AtomicSave save(path);
     if (!save.out()) return;
-    writeSettings(save.out(), *this);
-    writeParts(save.out(), *this, s);
-    writeGroups(save.out(), s);
+    write(save.out(), s);
     save.commit();
+}
+
+void Meta::write(FILE* out, const Song& s) const {
+    writeSettings(out, *this);
+    writeParts(out, *this, s);
+    writeGroups(out, s);
 }
 
 void Meta::reset() {
@@ -410,12 +430,13 @@ int Meta::histogramCutoff(Song& s) {
     double bins[numBins] = {};
     countNoteDistances(s, parts, bins);
     smooth(bins);
-    sharpenAndClamp(bins);
-    writeHistogram(bins);
+    sharpenAndClamp(bins, histogramFile.empty() ? searchedBins : numBins);
+    writeHistogram(histogramFile, bins);
     return gapCutoff(bins);
 }
 
 void Meta::findDefaultGroups(Song& s) {
+    LogBatch batch;
     const int cutoff = histogramCutoff(s);
     if (trace) logMessage("Meta::findDefaultGroups(%s), cutoff = %d\n", path.c_str(), cutoff);
     s.clearGroups();

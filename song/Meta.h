@@ -3,7 +3,9 @@
 // and (stored in the song's events) the note grouping.
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "song/Parts.h"
 
@@ -18,7 +20,11 @@ public:
     Meta();
 
     void load(const std::string& songPath, Song& song);
+    // Reads the settings from the text of the song's metadata file, as load does from the file.
+    void loadFromText(const std::string& songPath, Song& song, std::string_view text);
     void save(Song& song);
+    // What save writes into its file.
+    void write(FILE* out, const Song& song) const;
     void reset();
     void createDefault(Song& song);
 
@@ -52,6 +58,10 @@ public:
     uint32_t markers[12] = {};
     // Who plays each part of the song (tag PART, one line per part that is not Play).
     Parts parts;
+
+    // Where the default grouping writes its filtered histogram, relative to the working directory;
+    // empty writes none.
+    std::string histogramFile = "histogram.xls";
 
     // Switched off: when on, the default grouping logs its cutoff and the markers their changes.
     bool trace = false;
