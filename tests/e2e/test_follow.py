@@ -16,7 +16,7 @@ import playing
 from harness import check
 
 TICKS_PER_SECOND = 960  # 480 ticks per quarter at 120 quarters per minute
-MELODY_NOTES = 24
+MELODY_NOTES = 16
 BASS_PER_BEAT = 4
 BEAT = 480
 SETTLING_TAPS = 5
