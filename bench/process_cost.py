@@ -4,7 +4,7 @@ display (no MIDI devices), Esc pressed as soon as its window is up, and the proc
 song with a quarter of a million groups (tools/songset --million) are run in turn, each time with no
 metadata file, so that the load also makes the default grouping and writes the metadata at start
 and at exit. Prints the median and worst of each, and the difference of the medians.
-  NOLARI_BIN=build/nolari NOLARI_TOOLS=build python3 bench/process_cost.py [runs]"""
+  NOLARI_BIN=$PWD/build/nolari NOLARI_TOOLS=$PWD/build python3 bench/process_cost.py [runs]"""
 
 import os
 import statistics

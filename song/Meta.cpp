@@ -265,15 +265,25 @@ void writeParts(FILE* out, const Meta& meta, const Song& song) {
     }
 }
 
+// A long song has hundreds of thousands of group lines: they are formatted as "%d\n" would, into
+// blocks written whole.
 void writeGroups(FILE* out, const Song& song) {
     if (song.numGroups == 0) return;
     std::fprintf(out, "NOTE_GROUPS %d\n", static_cast<int>(song.numGroups));
     uint32_t found = 0;
+    char block[1 << 16];
+    char* end = block;
     for (uint32_t i = 0; i < song.numEvents; ++i) {
         if (!song.events[i].start) continue;
-        std::fprintf(out, "%d\n", static_cast<int>(song.events[i].ticks));
+        if (block + sizeof block - end < 16) {
+            std::fwrite(block, 1, static_cast<std::size_t>(end - block), out);
+            end = block;
+        }
+        end = std::to_chars(end, block + sizeof block, static_cast<int>(song.events[i].ticks)).ptr;
+        *end++ = '\n';
         ++found;
     }
+    std::fwrite(block, 1, static_cast<std::size_t>(end - block), out);
     if (found != song.numGroups)
         logMessage("ERROR: Meta::save numGroupsFound(%d) != song->numGroups(%d)\n", static_cast<int>(found),
                    static_cast<int>(song.numGroups));
