@@ -3,77 +3,28 @@
 #include <GL/freeglut.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <limits>
-#include <sstream>
 
 #include "app/AtomicSave.h"
 #include "app/Log.h"
 #include "app/Nolari.h"
+#include "app/SettingsText.h"
 
 namespace {
 
-constexpr std::size_t maxWord = 20;
-constexpr std::size_t maxLine = 999;
-
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+// As "%d" reads a number: the low 32 bits of what the text says.
+bool readInt(TextCursor& in, int& value) {
+    int64_t wide = 0;
+    if (!in.integer(wide)) return false;
+    value = asInt(wide);
+    return true;
+}
 
 const char* yesNo(bool flag) { return flag ? "true" : "false"; }
 
 }  // namespace
-
-// Reads the words, numbers and lines of a configuration file from its text, as the C library's
-// formatted reads would from the file.
-struct CfgText {
-    const char* p;
-    const char* end;
-
-    void skipSpace() {
-        while (p != end && isSpace(*p)) ++p;
-    }
-    // The next blank-separated word of at most 20 characters; a longer word continues as the next.
-    bool word(std::string& out) {
-        skipSpace();
-        const char* start = p;
-        while (p != end && !isSpace(*p) && static_cast<std::size_t>(p - start) < maxWord) ++p;
-        out.assign(start, p);
-        return p != start;
-    }
-    // A decimal integer; one beyond 64 bits saturates, and the int keeps its low 32 bits.
-    bool integer(int& value) {
-        skipSpace();
-        const char* digits = p != end && (*p == '+' || *p == '-') ? p + 1 : p;
-        if (digits == end || !isDigit(*digits)) return false;
-        int64_t wide = 0;
-        const char* number = *p == '+' ? digits : p;
-        const auto [next, error] = std::from_chars(number, end, wide);
-        if (error == std::errc::result_out_of_range)
-            wide = *number == '-' ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
-        value = static_cast<int>(static_cast<uint32_t>(wide));
-        p = next;
-        return true;
-    }
-    // The rest of the current line, up to 999 characters (the rest of a longer line stays to be
-    // read), without its line end (a Windows one too) and leading blanks; false at the end of the text.
-    bool restOfLine(std::string& value) {
-        if (p == end) return false;
-        const char* start = p;
-        const char* limit = static_cast<std::size_t>(end - p) > maxLine ? p + maxLine : end;
-        const char* lineEnd = std::find(p, limit, '\n');
-        p = lineEnd == limit ? limit : lineEnd + 1;
-        // What follows a zero byte is no part of the value, as for any C string.
-        const char* stop = std::find(start, p, '\0');
-        while (stop != start && (stop[-1] == '\n' || stop[-1] == '\r')) --stop;
-        while (start != stop && *start == ' ') ++start;
-        value.assign(start, stop);
-        return true;
-    }
-};
 
 WindowCorner frameCorner(WindowCorner client, int borderWidth, int headerHeight) {
     return {client.x - std::max(borderWidth, 0), client.y - std::max(headerHeight, 0)};
@@ -83,43 +34,41 @@ std::string Cfg::path() const { return startDirectory + "/" + "Nolari.cfg"; }
 
 void Cfg::load() {
     const std::string file = path();
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    std::string text;
+    if (!readSettingsFile(file, text)) {
         colorScheme = 0;
         logMessage("ERROR: Cfg::load() '%s' not found, using defaults\n", file.c_str());
         return;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    loadFromText(text.str());
+    loadFromText(text);
 }
 
 void Cfg::loadFromText(std::string_view text) {
     LogBatch batch;
     colorScheme = 0;
     const std::string file = path();
-    CfgText in{text.data(), text.data() + text.size()};
+    TextCursor in{text.data(), text.data() + text.size()};
     std::string word;
-    while (in.word(word))
+    while (in.token(word))
         if (!readSetting(in, word.c_str(), file)) return;
     logConfig();
 }
 
 // Reads the value of one tag. A failure logs its line and returns false, which stops reading;
 // the failures that say "using defaults" also put the colour scheme back to 0.
-bool Cfg::readSetting(CfgText& in, const char* word, const std::string& file) {
+bool Cfg::readSetting(TextCursor& in, const char* word, const std::string& file) {
     int value = 0;
     if (!std::strcmp(word, "CURRENTSONG")) {
         if (in.restOfLine(currentSong)) return hasCurrentSong = true;
         logStamped("ERROR: CURRENTSONG not followed by path, using defaults\n");
     } else if (!std::strcmp(word, "FULLSCREEN")) {
-        if (in.integer(value)) return (fullScreen = value != 0), true;
+        if (readInt(in, value)) return (fullScreen = value != 0), true;
         logStamped("ERROR: FULLSCREEN not followed by 0 or 1, using defaults\n");
     } else if (!std::strcmp(word, "SHOWOVERVIEW")) {
-        if (in.integer(value)) return (showOverview = value != 0), true;
+        if (readInt(in, value)) return (showOverview = value != 0), true;
         logStamped("ERROR: SHOWOVERVIEW not followed by 0 or 1, using defaults\n");
     } else if (!std::strcmp(word, "SCREENINFO")) {
-        if (in.integer(xpos) && in.integer(ypos) && in.integer(width) && in.integer(height)) return true;
+        if (readInt(in, xpos) && readInt(in, ypos) && readInt(in, width) && readInt(in, height)) return true;
         logStamped("ERROR: SCREENINFO not followed by x/y/width/height, using defaults\n");
     } else if (!std::strcmp(word, "MIDIIN")) {
         if (in.restOfLine(midiInDeviceName)) return true;
@@ -128,15 +77,15 @@ bool Cfg::readSetting(CfgText& in, const char* word, const std::string& file) {
         if (in.restOfLine(midiOutDeviceName)) return true;
         logStamped("ERROR: MIDIOUT not followed by device name, using defaults\n");
     } else if (!std::strcmp(word, "LINEWIDTH")) {
-        if (in.integer(lineWidth)) return true;
+        if (readInt(in, lineWidth)) return true;
         logStamped("ERROR: LINEWIDTH not followed by integer\n");
         return false;
     } else if (!std::strcmp(word, "NOTEWIDTH")) {
-        if (in.integer(noteWidth)) return true;
+        if (readInt(in, noteWidth)) return true;
         logStamped("ERROR: NOTEWIDTH not followed by integer\n");
         return false;
     } else if (!std::strcmp(word, "COLORSCHEME")) {
-        if (in.integer(colorScheme)) return true;
+        if (readInt(in, colorScheme)) return true;
         logStamped("ERROR: COLORSCHEME not followed by integer\n");
         return false;
     } else {

@@ -16,7 +16,7 @@ struct WindowCorner {
 // none where none are reported) come off. A corner left of or above the screen stays so.
 WindowCorner frameCorner(WindowCorner client, int borderWidth, int headerHeight);
 
-struct CfgText;
+struct TextCursor;
 
 class Cfg {
 public:
@@ -52,5 +52,5 @@ public:
     bool glutActive = false;
 
 private:
-    bool readSetting(CfgText& in, const char* word, const std::string& file);
+    bool readSetting(TextCursor& in, const char* word, const std::string& file);
 };

@@ -12,75 +12,16 @@
 
 #include "app/AtomicSave.h"
 #include "app/Log.h"
+#include "app/SettingsText.h"
 #include "song/Song.h"
 
 namespace {
 
-constexpr std::size_t tokenLength = 20;
 constexpr uint32_t maxMarkers = 12;
 constexpr int numBins = 1000;
 constexpr int searchedBins = 100;
 constexpr int defaultCutoff = 20;
 constexpr int64_t maxTranspose = 24;
-
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Reads the words and numbers of a metadata file from its text. A failed number read leaves the
-// text where it was, so that the word is read as the next token.
-struct TextCursor {
-    const char* p;
-    const char* end;
-
-    void skipSpace() {
-        while (p != end && isSpace(*p)) ++p;
-    }
-    // A word longer than a token is split; its remainder is the next token.
-    bool token(std::string& out) {
-        skipSpace();
-        const char* start = p;
-        while (p != end && !isSpace(*p) && static_cast<std::size_t>(p - start) < tokenLength) ++p;
-        out.assign(start, p);
-        return p != start;
-    }
-    // Values beyond 64 bits saturate.
-    bool integer(int64_t& value) {
-        skipSpace();
-        const char* number = p != end && *p == '+' ? p + 1 : p;
-        const char* digits = number != end && *number == '-' && number == p ? number + 1 : number;
-        if (digits == end || !isDigit(*digits)) return false;
-        const auto [next, error] = std::from_chars(number, end, value);
-        if (error == std::errc::result_out_of_range)
-            value = *number == '-' ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
-        p = next;
-        return true;
-    }
-    // Independent of the process's locale, as the writer is.
-    bool real(double& value) {
-        skipSpace();
-        const char* number = p != end && *p == '+' ? p + 1 : p;
-        if (number != p && (number == end || *number == '-')) return false;
-        const auto [next, error] = std::from_chars(number, end, value);
-        if (next == number) return false;
-        // A number beyond a double's range reads as the C library reads it: infinite or zero.
-        if (error == std::errc::result_out_of_range) value = std::strtod(std::string(number, next).c_str(), nullptr);
-        p = next;
-        return true;
-    }
-};
-
-// A number read as "%d" reads it: the low 32 bits.
-int32_t asInt(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
-
-bool readText(const std::string& path, std::string& text) {
-    FILE* file = std::fopen(path.c_str(), "r");
-    if (!file) return false;
-    char block[4096];
-    std::size_t n;
-    while ((n = std::fread(block, 1, sizeof block, file)) > 0) text.append(block, n);
-    std::fclose(file);
-    return true;
-}
 
 // "%g" as the C locale writes it, whatever locale the process runs in.
 std::string formatG(double value) {
@@ -376,7 +317,7 @@ Meta::Meta() { reset(); }
 void Meta::load(const std::string& songPath, Song& s) {
     LogBatch batch;
     std::string text;
-    if (songPath.empty() || !readText(songPath + ".mta", text)) {
+    if (songPath.empty() || !readSettingsFile(songPath + ".mta", text)) {
         // Without a song file there is no file to keep the settings in, and the previous song's
         // file must not receive them.
         path = songPath.empty() ? std::string() : songPath + ".mta";
