@@ -112,3 +112,44 @@ TEST_F(LogBurst, ASongLoadLogsTheSameLinesInTheSameOrder) {
     expected += unexpected("1920960") + unexpected("TEMPO");
     EXPECT_EQ(dir.log(), expected);
 }
+
+// A batch's lines reach the log when the outermost batch ends, after any other thread's lines
+// written meanwhile; handed over, they are not written at all.
+TEST(LogBatching, CollectedLinesWaitForTheBatchWhileOtherThreadsWriteAtOnce) {
+    TestDir dir;
+    {
+        LogBatch load;
+        logMessage("first\n");
+        {
+            LogBatch inner;
+            logStamped("second");
+        }
+        std::thread([] { logMessage("another thread\n"); }).join();
+        EXPECT_EQ(dir.log(), "another thread\n");
+    }
+    const std::string log = dir.log();
+    ASSERT_EQ(log.size(), std::string("another thread\nfirst\n").size() + 26 + 7);
+    EXPECT_EQ(log.substr(0, 21), "another thread\nfirst\n");
+    EXPECT_EQ(log.substr(21 + 24), ": second\n");
+    {
+        LogBatch dropped;
+        logMessage("%s %d", "kept", 7);
+        EXPECT_EQ(dropped.take(), "kept 7");
+    }
+    EXPECT_EQ(dir.log(), log);
+}
+
+TEST(LogBatchingDeathTest, FatalErrorWritesTheCollectedLinesFirst) {
+    TestDir dir;
+    EXPECT_EXIT(
+        {
+            LogBatch load;
+            logMessage("collected\n");
+            fatalError("fatal\n");
+        },
+        testing::ExitedWithCode(1), "");
+    const std::string log = dir.log();
+    EXPECT_EQ(log.substr(0, 10), "collected\n");
+    EXPECT_EQ(log.substr(10 + 24, 8), ": fatal\n");
+    EXPECT_NE(log.find(": Exiting.\n"), std::string::npos);
+}
