@@ -1,5 +1,6 @@
 #include "app/Log.h"
 
+#include <atomic>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -19,6 +20,7 @@ std::mutex& logLock() {
 }
 
 char timestampBuffer[32];
+std::atomic<bool> logMuted{false};
 
 const char* const weekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -77,6 +79,7 @@ void collectEntry(bool stamped, const char* format, va_list args) {
 }
 
 void writeEntry(bool stamped, const char* format, va_list args) {
+    if (logMuted) return;
     if (collected.depth > 0) {
         collectEntry(stamped, format, args);
         return;
@@ -91,6 +94,8 @@ void writeEntry(bool stamped, const char* format, va_list args) {
 }
 
 }  // namespace
+
+void muteLog(bool muted) { logMuted = muted; }
 
 const char* logTimestamp() {
     const std::time_t now = std::time(nullptr);

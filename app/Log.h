@@ -10,6 +10,9 @@ void logMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void logStamped(const char* format, ...) __attribute__((format(printf, 1, 2)));
 [[noreturn]] void fatalError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// While muted nothing is written: a command run without the window leaves no log behind.
+void muteLog(bool muted);
+
 // The local time as "Sun May 01 20:27:01 1994" (24 characters), kept in one process-wide buffer.
 const char* logTimestamp();
 

@@ -146,6 +146,7 @@ void Nolari::timer(int) {
     threadLog.flush();
     if (deviceMenus.portsChanged(clockSeconds())) menusDirty = true;
     take.tick();
+    exportTick();
     if (menusDirty) makeMenus();
     if (redisplayWanted.exchange(false)) requestRedisplay();
     if (songLoaded) {
@@ -177,7 +178,10 @@ void Nolari::setTitle(const std::string& path) {
         titlePending = true;
         return;
     }
-    const std::string title = titleText(path, meta->loop);
+    showTitle(titleText(path, meta->loop));
+}
+
+void Nolari::showTitle(const std::string& title) {
     glutSetIconTitle(title.c_str());
     // The icon title alone is not what X11 shows on the window.
     glutSetWindowTitle(title.c_str());
@@ -203,6 +207,7 @@ void Nolari::loadCurrentSong() {
     }
     if (hadSong) meta->save(*song);
     keepLastTake();
+    savedTakePath.clear();
     // The load's lines, the song's and its metadata's, go to the log together.
     LogBatch loadLines;
     const bool loaded = song->load(cfg_->currentSong);
@@ -215,6 +220,7 @@ void Nolari::loadCurrentSong() {
     {
         std::lock_guard<std::recursive_mutex> guard(engineLock);
         position = static_cast<int32_t>(meta->position);
+        tempoCurve.clear();
         songLoaded = true;
         output.setTranspose(meta->transpose);
         positionMovedByUser();
@@ -260,6 +266,8 @@ void Nolari::quit() {
     threadLog.flush();
     // Its thread would otherwise go on sending while the port layer is torn down at exit.
     scheduler.stop();
+    exportTick();
+    if (audioExport.stop()) logMessage("The export of the take was stopped by the exit\n");
     keepLastTake();
     cfg_->save(true);
     if (songLoaded) meta->save(*song);

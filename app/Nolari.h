@@ -10,10 +10,12 @@
 
 #include "app/LogQueue.h"
 #include "midi/Output.h"
+#include "perform/AudioExport.h"
 #include "perform/Followers.h"
 #include "perform/Loop.h"
 #include "perform/Scheduler.h"
 #include "perform/TakeRecorder.h"
+#include "perform/TempoCurve.h"
 #include "song/Song.h"
 #include "ui/DeviceMenus.h"
 #include "ui/OverviewImage.h"
@@ -41,6 +43,7 @@ public:
     void timer(int value);
     void requestRedisplay();
     void setTitle(const std::string& path);
+    void showTitle(const std::string& title);
     void loadCurrentSong();
     void file();
     void quit();
@@ -80,6 +83,10 @@ public:
     void saveTake();
     // At a song switch and at exit: an unsaved take goes to LastTake.mid.
     void keepLastTake();
+    // "Export take as audio": renders the take to export into a sound file beside it.
+    void exportTake(platform::SoundFileType type);
+    std::string takeToExport();
+    void exportTick();
 
     // --- Tapping and auto-play ---
     void tap(int index, int velocity);
@@ -127,6 +134,8 @@ public:
     // The performer moved the position (a load, navigation, a marker key, a click): the loop's
     // passage is chosen afresh. Taps and releases do not call it.
     void positionMovedByUser();
+    // A jump in the song: the tempo between the taps on either side of it means nothing.
+    void breakTempo();
     void toggleLoop();
     // A Transpose menu choice: a step in semitones, or 0 for none.
     void selectTranspose(int choice);
@@ -142,8 +151,9 @@ public:
     void selectMidiOut(int n);
     void changeMidiOut(int n);
     void selectMain(int item);
-    // Moves the part's role on (Play, Follow, Mute) and groups the played parts' notes afresh.
-    void selectPart(int part);
+    // A Parts menu choice (a role moved on, a split or a join: partMenuValue) applied, and the
+    // played parts' notes grouped afresh.
+    void selectPart(int value);
     // Chosen from the "Listen speed" submenu: percent of the song's tempo, kept with the song.
     void selectListenSpeed(int percent);
     void makeMenus();
@@ -215,11 +225,18 @@ public:
     Output output;
     // Everything sent, from the first note of the take on; the output's listener.
     TakeRecorder take{clockSeconds, engineLock};
+    // The take saved last since the song was opened; the one an export renders.
+    std::string savedTakePath;
+    // Renders takes into sound files on a thread of its own.
+    AudioExport audioExport;
     Loop loop;
     // Plays song events at their times; owns the one thread besides GUI and MIDI input.
     Scheduler scheduler{clockSeconds, playScheduledOn, this, engineLock};
     // Plays the Follow parts in the performer's tempo, through the scheduler.
     Followers followers{scheduler, playScheduledOn, this};
+    // The performer's tempo at each tap, drawn along the song in the overview.
+    PerformerTempo performerTempo;
+    TempoCurve tempoCurve;
 };
 
 // Process-wide objects, constructed in this order in one translation unit (app/process.cpp):

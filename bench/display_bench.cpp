@@ -6,6 +6,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cmath>
+
 #include "config/Cfg.h"
 #include "tools/drawsetup.h"
 #include "ui/Draw.h"
@@ -51,9 +53,8 @@ void DisplayLocalView(benchmark::State& state) {
 }
 BENCHMARK(DisplayLocalView)->Unit(benchmark::kMillisecond);
 
-void DisplayOverviewKeptImage(benchmark::State& state) {
-    Nolari* n = drawingSetup();
-    if (!n) return state.SkipWithError("needs an X display: run under Xvfb with DISPLAY set");
+// The overview drawn from its image, made before the first frame, at a position moving by taps.
+void drawOverviewFrames(benchmark::State& state, Nolari* n) {
     n->position = static_cast<int32_t>(n->song->numEvents / 2);
     n->overviewImage.prepare(n->viewFrame());
     for (auto _ : state) {
@@ -65,7 +66,30 @@ void DisplayOverviewKeptImage(benchmark::State& state) {
         glFinish();
     }
 }
+
+void DisplayOverviewKeptImage(benchmark::State& state) {
+    Nolari* n = drawingSetup();
+    if (!n) return state.SkipWithError("needs an X display: run under Xvfb with DISPLAY set");
+    drawOverviewFrames(state, n);
+}
 BENCHMARK(DisplayOverviewKeptImage)->Unit(benchmark::kMillisecond);
+
+// The same with the tempo curve of a performance that tapped every group of the song once (its
+// tempo swinging between 60 % and 160 %), or one point for every so many groups.
+void DisplayOverviewWithTempoCurve(benchmark::State& state) {
+    Nolari* n = drawingSetup();
+    if (!n) return state.SkipWithError("needs an X display: run under Xvfb with DISPLAY set");
+    n->tempoCurve.clear();
+    int64_t group = 0;
+    for (uint32_t i = 0; i < n->song->numEvents; ++i) {
+        const Event& e = n->song->events[i];
+        if (e.start && group++ % state.range(0) == 0) n->tempoCurve.add(e.time, 110 + 50 * std::sin(e.time / 20));
+    }
+    drawOverviewFrames(state, n);
+    state.counters["points"] = n->tempoCurve.size();
+    n->tempoCurve.clear();
+}
+BENCHMARK(DisplayOverviewWithTempoCurve)->Arg(1)->Arg(33)->Unit(benchmark::kMillisecond);
 
 // The image's making, paid once per song, colour scheme, window size or view style.
 void DisplayOverviewFirstDraw(benchmark::State& state) {

@@ -134,9 +134,27 @@ void SongCollectionLoad(benchmark::State& state) {
     state.counters["groups"] = static_cast<double>(groups);
 }
 
+// A metadata file of many PART lines changing one part's role back and forth, read onto a loaded
+// song: the roles take effect once, after the last line.
+void SongMetaLoadManyPartLines(benchmark::State& state) {
+    SongInFolder file(generatedSong(static_cast<uint32_t>(state.range(0)), 4000, 480));
+    // The last line leaves the part following, so that the table of roles is built.
+    std::string text;
+    for (int64_t line = state.range(1); line > 0; --line) text += line % 2 ? "PART 1 1 FOLLOW\n" : "PART 1 1 PLAY\n";
+    writeFile(file.path + ".mta", text);
+    Song song;
+    Meta meta;
+    if (!song.load(file.path)) state.SkipWithError("the generated song did not load");
+    for (auto _ : state) meta.load(file.path, song);
+    if (meta.parts.role(meta.parts.find(1, 1)) != Role::Follow || meta.parts.allPlay())
+        state.SkipWithError("the last line did not win");
+    reportSong(state, song);
+}
+
 }  // namespace
 
 BENCHMARK(SongCollectionLoad)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(SongMetaLoadManyPartLines)->Args({1000000, 1})->Args({1000000, 70000})->Unit(benchmark::kMillisecond);
 BENCHMARK(SongLoadAnalyseGroup)
     ->Args({10000, 40})
     ->Args({100000, 400})

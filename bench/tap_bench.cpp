@@ -61,6 +61,7 @@ void tapThrough(benchmark::State& state, const SongBuilder& song, bool followBas
     song.build(*n.song);
     n.meta->parts.attach(*n.song);
     if (followBass) n.meta->parts.setRole(1u, Role::Follow);
+    n.meta->parts.apply();
     n.songLoaded = true;
     const int32_t last = static_cast<int32_t>(n.song->numEvents - 1);
     // With the practice options on, the taps go round the whole song between two markers, transposed.

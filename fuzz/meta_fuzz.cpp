@@ -1,5 +1,6 @@
 // Feeds arbitrary text to the metadata reader as a song's metadata file, then checks what the rest
-// of the program relies on and that what a save writes reads back the same.
+// of the program relies on (settings, markers, parts, splits) and that what a save writes reads
+// back the same.
 
 #include <cmath>
 #include <cstdint>
@@ -52,6 +53,26 @@ bool sameZoomAsWritten(double reread, double zoom) {
     return reread == std::strtod(written, nullptr);
 }
 
+// Splits at a pitch of 0-127, and every Note Off in the role of its Note On, so that no note starts
+// in one role and ends in another.
+void checkParts(const Parts& parts, const Song& song) {
+    REQUIRE(parts.count() == song.numInstruments);
+    for (uint32_t p = 0; p < parts.count(); ++p) REQUIRE(parts.splitPitch(p) <= 127);
+    for (uint32_t i = 0; i < song.numEvents; ++i) {
+        const Event& e = song.events[i];
+        if (e.isNoteOn() && e.other) REQUIRE(parts.roleOf(e) == parts.roleOf(*e.other));
+    }
+}
+
+// What the file keeps of the parts: every event's role, and each split with its pitch.
+bool sameParts(const Parts& a, const Song& song, const Parts& b) {
+    for (uint32_t p = 0; p < a.count(); ++p)
+        if (a.isSplit(p) != b.isSplit(p) || (a.isSplit(p) && a.splitPitch(p) != b.splitPitch(p))) return false;
+    for (uint32_t i = 0; i < song.numEvents; ++i)
+        if (a.roleOf(song.events[i]) != b.roleOf(song.events[i])) return false;
+    return true;
+}
+
 // The ticks of the group starts in song order: what the file keeps of a grouping.
 std::vector<uint32_t> groupTicks(const Song& song) {
     std::vector<uint32_t> ticks;
@@ -68,6 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Meta meta;
     meta.loadFromText(songPath, song, asText(data, size));
     checkSettings(meta, song);
+    checkParts(meta.parts, song);
     const std::vector<uint32_t> grouping = groupTicks(song);
 
     const std::string written = writtenText([&](FILE* out) { meta.write(out, song); });
@@ -77,6 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     REQUIRE(reread.chan16Mute == meta.chan16Mute && reread.forceChannelOne == meta.forceChannelOne);
     REQUIRE(sameZoomAsWritten(reread.zoom, meta.zoom));
     checkSettings(reread, song);
+    REQUIRE(sameParts(meta.parts, song, reread.parts));
     REQUIRE(groupTicks(song) == grouping);
     return 0;
 }

@@ -27,7 +27,16 @@ void Output::sendAsIs(Message message, double due) {
     MidiOut(-1, message.status, message.data1, message.data2, due);
 }
 
-void Output::silence() { MidiOutReset(); }
+// The listener hears the silence as the destinations get it, so that a recording ends its notes
+// and lifts its pedal where the output did.
+void Output::silence() {
+    for (uint8_t channel = 0; listener_ && channel < 16; ++channel) {
+        const uint8_t status = static_cast<uint8_t>(midi::controlChange | channel);
+        listener_(listenerContext_, {status, midi::sustain, 0}, 0.0);
+        listener_(listenerContext_, {status, midi::allNotesOff, 0}, 0.0);
+    }
+    MidiOutReset();
+}
 
 void Output::setListener(Listener listener, void* context) {
     listener_ = listener;

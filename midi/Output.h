@@ -26,7 +26,8 @@ public:
     void send(Message message, double due = 0.0);
     // Sends the message as it is, never transposed: what the performer plays into MIDI input.
     void sendAsIs(Message message, double due = 0.0);
-    // Sustain off and All Notes Off on all 16 channels of the open destination.
+    // Sustain off and All Notes Off on all 16 channels of the open destination; the listener is
+    // told of each of these 32 messages.
     void silence();
     void setListener(Listener listener, void* context);
 

@@ -88,6 +88,12 @@ double Scheduler::runDue(double now) {
 
 double Scheduler::nextDue() const { return count_ > 0 ? heap_[0].due : infinity; }
 
+bool Scheduler::holds(uint32_t event) const {
+    for (uint32_t i = 0; i < count_; ++i)
+        if (heap_[i].event == event) return true;
+    return false;
+}
+
 void Scheduler::siftUp(uint32_t i) {
     while (i > 0) {
         const uint32_t parent = (i - 1) / 2;

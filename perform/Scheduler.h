@@ -39,6 +39,8 @@ public:
     uint32_t pending() const { return count_; }
     // The due time of the next event, or infinity.
     double nextDue() const;
+    // The event waits in the queue.
+    bool holds(uint32_t event) const;
 
 private:
     struct Entry {

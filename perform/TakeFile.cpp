@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <initializer_list>
 #include <strings.h>
 
@@ -109,6 +110,15 @@ void addMessages(Track& track, const Take& take, TakeFileSummary& summary) {
                 track.add(end, {static_cast<uint8_t>(midi::noteOff | channel), pitch, 0});
 }
 
+bool isNumberedTake(const std::string& name, const std::string& prefix) {
+    const std::string suffix = ".mid";
+    if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix)) return false;
+    const std::string number = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    return std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
+
 std::string withoutMidiExtension(const std::string& path) {
     const std::string name = fileNameOf(path);
     for (const std::string extension : {".mid", ".midi"}) {
@@ -118,8 +128,6 @@ std::string withoutMidiExtension(const std::string& path) {
     }
     return path;
 }
-
-}  // namespace
 
 std::string takeFileBytes(const Take& take, const std::string& trackName, TakeFileSummary& summary) {
     summary = {};
@@ -156,6 +164,26 @@ std::string nextTakePath(const std::string& songPath, int& number) {
         const std::string path = base + std::to_string(number) + ".mid";
         if (access(path.c_str(), F_OK) != 0) return path;
     }
+}
+
+std::string newestTakePath(const std::string& songPath) {
+    namespace fs = std::filesystem;
+    const fs::path base = withoutMidiExtension(songPath) + "-take-";
+    const std::string prefix = base.filename().string();
+    std::string newest;
+    fs::file_time_type newestTime;
+    std::error_code error;
+    const fs::path folder = base.has_parent_path() ? base.parent_path() : ".";
+    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
+        if (!isNumberedTake(entry->path().filename().string(), prefix)) continue;
+        std::error_code unreadable;
+        const fs::file_time_type time = entry->last_write_time(unreadable);
+        if (!unreadable && (newest.empty() || time > newestTime)) {
+            newest = entry->path().string();
+            newestTime = time;
+        }
+    }
+    return newest;
 }
 
 std::string fileNameOf(const std::string& path) {

@@ -23,5 +23,12 @@ bool writeTakeFile(const std::string& path, const Take& take, const std::string&
 // or .midi extension and N the smallest number from 1 whose file does not exist yet.
 std::string nextTakePath(const std::string& songPath, int& number);
 
+// The take written last beside the song: of its files "<song name>-take-<N>.mid", the one changed
+// last; empty when there is none.
+std::string newestTakePath(const std::string& songPath);
+
+// The path without a .mid or .midi extension (in any case).
+std::string withoutMidiExtension(const std::string& path);
+
 // The file name of a path, without its folders.
 std::string fileNameOf(const std::string& path);

@@ -27,8 +27,6 @@ TakeRecorder::TakeRecorder(Clock clock, std::recursive_mutex& engineLock, uint32
       maxBlocks_(maxBlocks),
       blocks_(std::make_unique<std::unique_ptr<TakeMessage[]>[]>(maxBlocks)) {
     if (maxBlocks_ > 0) blocks_[blockCount_++] = std::make_unique<TakeMessage[]>(blockMessages_);
-    std::fill(std::begin(program_), std::end(program_), -1);
-    std::fill(std::begin(pedal_), std::end(pedal_), -1);
 }
 
 void TakeRecorder::listen(void* recorder, const Message& message, double due) {
@@ -39,10 +37,8 @@ void TakeRecorder::record(const Message& message, double due) {
     if (!belongsInTake(message)) return;
     std::lock_guard guard(engineLock_);
     const double time = due != 0.0 ? due : clock_();
-    const uint8_t kind = message.status & 0xF0;
-    const uint8_t channel = message.status & 0x0F;
-    if (kind == midi::programChange) program_[channel] = message.data1;
-    if (kind == midi::controlChange && message.data1 == midi::sustain) pedal_[channel] = message.data2;
+    // A Note On sets no state, so the take that it begins does not replay it.
+    state_.apply(message);
     if (!taking_) {
         if (!startsNote(message)) return;
         begin(time);
@@ -50,17 +46,10 @@ void TakeRecorder::record(const Message& message, double due) {
     append(time, message);
 }
 
-// The take starts as the listener heard it: with the programs chosen and the pedal held.
+// The take starts as the listener heard it: every channel as the messages before had set it.
 void TakeRecorder::begin(double time) {
     taking_ = true;
-    for (uint8_t channel = 0; channel < 16; ++channel) {
-        const uint8_t status = static_cast<uint8_t>(midi::programChange | channel);
-        if (program_[channel] >= 0) append(time, {status, static_cast<uint8_t>(program_[channel]), 0});
-    }
-    for (uint8_t channel = 0; channel < 16; ++channel) {
-        const uint8_t status = static_cast<uint8_t>(midi::controlChange | channel);
-        if (pedal_[channel] > 0) append(time, {status, midi::sustain, static_cast<uint8_t>(pedal_[channel])});
-    }
+    state_.replay([&](const Message& message) { append(time, message); });
 }
 
 bool TakeRecorder::append(double time, const Message& message) {

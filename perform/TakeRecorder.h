@@ -1,6 +1,7 @@
 #pragma once
 // The take: every message sent to the output, kept with its time on the program's clock, from the
-// first note played after a song is loaded or a take is saved. It is the output's listener.
+// first note played after a song is loaded or a take is saved, which it begins with the state of
+// every channel the messages before had set. It is the output's listener.
 //
 // Appending happens on whichever thread sends (the MIDI-input thread included), so it allocates
 // nothing: messages go into fixed blocks allocated ahead by the GUI thread's timer. When no room
@@ -15,6 +16,7 @@
 #include <mutex>
 #include <vector>
 
+#include "midi/ChannelState.h"
 #include "midi/Output.h"
 
 struct TakeMessage {
@@ -76,8 +78,6 @@ private:
     bool stopped_ = false;
     bool stopLogged_ = false;
     double stoppedAt_ = 0.0;
-    // The state a new take starts with: the last program and sustain pedal sent on each channel
-    // (-1: none sent yet).
-    int16_t program_[16];
-    int16_t pedal_[16];
+    // The state a new take starts with: what the messages sent so far set on each channel.
+    ChannelState state_;
 };

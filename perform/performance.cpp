@@ -71,6 +71,7 @@ void Nolari::tap(int index, int velocity) {
     Event* p = groupAhead(q);
     if (loop.wraps(static_cast<uint32_t>(p - song->events))) {
         allNotesOff();
+        breakTempo();
         q = &song->events[std::min(loop.passage().start, song->numEvents - 1)];
         p = groupAhead(q);
     }
@@ -82,6 +83,7 @@ void Nolari::tap(int index, int velocity) {
 
     Event* group = p->start ? p : nullptr;
     if (group) {
+        tempoCurve.add(group->time, performerTempo.percentAt(group->time, clockSeconds()));
         p = lastNoteOnOfGroup(p);
         if (!p->isLast) ++p;
     }
@@ -149,6 +151,8 @@ void Nolari::startListening() {
     const Event* start = currentEvent();
     if (!start) return;
     allNotesOff();
+    // The performer stops playing to listen: the tempo is measured afresh after it.
+    breakTempo();
     listenIndex = static_cast<int32_t>(start - song->events);
     const double now = clockSeconds();
     const double speed = meta->listenSpeed / 100.0;

@@ -8,8 +8,14 @@
 
 void Nolari::positionMovedByUser() {
     std::lock_guard guard(engineLock);
+    breakTempo();
     const Event* at = currentEvent();
     loop.choose(*meta, at ? static_cast<uint32_t>(at - song->events) : 0);
+}
+
+void Nolari::breakTempo() {
+    performerTempo.reset();
+    tempoCurve.breakLine();
 }
 
 void Nolari::toggleLoop() {

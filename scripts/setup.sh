@@ -9,7 +9,7 @@ build_packages=(
   freeglut3-dev libgl-dev libgl1-mesa-dri
   librtmidi-dev libasound2-dev libjack-jackd2-dev libfluidsynth-dev timgm6mb-soundfont
   libgtk-3-dev
-  librsvg2-bin libpipewire-0.3-dev
+  librsvg2-bin libpipewire-0.3-dev libsndfile1-dev
 )
 
 test_packages=(

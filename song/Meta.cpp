@@ -9,6 +9,7 @@
 #include <limits>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/AtomicSave.h"
 #include "app/Log.h"
@@ -108,46 +109,98 @@ void readMarker(Meta& meta, const Song& song, TextCursor& in) {
     meta.setMarker(withinSong(song, static_cast<uint32_t>(asInt(value))));
 }
 
-// After the first tick value that starts no group the rest are read but not applied. False when
-// the file ends before the count is reached: the rest of the file is not read.
-bool readNoteGroups(Song& song, const Parts& parts, TextCursor& in) {
+// The group starts a file names, applied once every tag is read, so that they start on the notes of
+// the parts that play, wherever the file names the roles.
+struct GroupTicks {
+    bool read = false;
+    std::vector<uint32_t> ticks;
+};
+
+// False when the file ends before the count is reached: the rest of the file is not read.
+bool readNoteGroups(GroupTicks& groups, TextCursor& in) {
     int64_t value = 0;
     int32_t count = 0;
     if (in.integer(value))
         count = asInt(value);
     else
         logMessage("ERROR: NOTE_GROUPS meta tag not followed by count of groups\n");
-    song.clearGroups();
-    bool applying = true;
+    groups.read = true;
+    groups.ticks.clear();
     for (int32_t i = 0; i < count; ++i) {
         if (!in.integer(value)) {
             logMessage("ERROR: NOTE_GROUPS has too few groups\n");
             return false;
         }
-        if (applying) applying = song.startGroupAt(static_cast<uint32_t>(asInt(value)), &parts);
+        groups.ticks.push_back(static_cast<uint32_t>(asInt(value)));
     }
     return true;
 }
 
-// "PART <track> <channel> FOLLOW|MUTE|PLAY". A word that is not a role is left for the next tag.
+// After the first tick value that starts no group the rest are not applied.
+void applyNoteGroups(Song& song, const Parts& parts, const GroupTicks& groups) {
+    if (!groups.read) return;
+    song.clearGroups();
+    for (uint32_t ticks : groups.ticks)
+        if (!song.startGroupAt(ticks, &parts)) return;
+}
+
+// The part of a track and channel as a file names them, or Parts::none.
+uint32_t partNamed(const Meta& meta, int64_t track, int64_t channel) {
+    if (track < 0 || track > UINT32_MAX || channel < 0 || channel > 15) return Parts::none;
+    return meta.parts.find(static_cast<uint32_t>(track), static_cast<uint8_t>(channel));
+}
+
+// A word that is not a role is left for the next tag.
+bool readRole(TextCursor& in, Role& role) {
+    const char* before = in.p;
+    std::string word;
+    if (in.token(word) && (word == "FOLLOW" || word == "MUTE" || word == "PLAY")) {
+        role = word == "FOLLOW" ? Role::Follow : word == "MUTE" ? Role::Mute : Role::Play;
+        return true;
+    }
+    in.p = before;
+    return false;
+}
+
+// "PART <track> <channel> FOLLOW|MUTE|PLAY", or with LOW or HIGH before the role for a half of a
+// split part.
 void readPart(Meta& meta, TextCursor& in) {
     int64_t track = 0, channel = 0;
-    std::string word;
     const bool numbers = in.integer(track) && in.integer(channel);
     const char* before = in.p;
-    if (!numbers || !in.token(word) || (word != "FOLLOW" && word != "MUTE" && word != "PLAY")) {
-        in.p = before;
+    std::string word;
+    const bool half = numbers && in.token(word) && (word == "LOW" || word == "HIGH");
+    if (!half) in.p = before;
+    Role role = Role::Play;
+    if (!numbers || !readRole(in, role)) {
         logMessage("ERROR: PART meta tag not followed by track, channel and FOLLOW or MUTE\n");
         return;
     }
-    const Role role = word == "FOLLOW" ? Role::Follow : word == "MUTE" ? Role::Mute : Role::Play;
-    if (track < 0 || track > UINT32_MAX || channel < 0 || channel > 15 ||
-        !meta.parts.setRole(static_cast<uint32_t>(track), static_cast<uint8_t>(channel), role))
+    const uint32_t part = partNamed(meta, track, channel);
+    if (part == Parts::none)
         logMessage("ERROR: PART %d %d names no part of the song\n", asInt(track), asInt(channel));
+    else if (half)
+        meta.parts.setHalfRole(part, word == "LOW" ? Half::Low : Half::High, role);
+    else
+        meta.parts.setRole(part, role);
+}
+
+// "SPLIT <track> <channel> <pitch>": the pitch is the lowest of the upper half.
+void readSplit(Meta& meta, TextCursor& in) {
+    int64_t track = 0, channel = 0, pitch = 0;
+    if (!in.integer(track) || !in.integer(channel) || !in.integer(pitch) || pitch < 0 || pitch > 127) {
+        logMessage("ERROR: SPLIT meta tag not followed by track, channel and a pitch 0-127\n");
+        return;
+    }
+    const uint32_t part = partNamed(meta, track, channel);
+    if (part == Parts::none)
+        logMessage("ERROR: SPLIT %d %d names no part of the song\n", asInt(track), asInt(channel));
+    else
+        meta.parts.setSplit(part, static_cast<uint8_t>(pitch));
 }
 
 // Applies one tag with its arguments; false when the rest of the file is to be left unread.
-bool readTag(Meta& meta, Song& song, const std::string& tag, TextCursor& in) {
+bool readTag(Meta& meta, Song& song, GroupTicks& groups, const std::string& tag, TextCursor& in) {
     int64_t value = 0;
     if (tag == "ZOOM") {
         readZoom(meta, in);
@@ -165,8 +218,10 @@ bool readTag(Meta& meta, Song& song, const std::string& tag, TextCursor& in) {
         readTranspose(meta, in);
     } else if (tag == "PART") {
         readPart(meta, in);
+    } else if (tag == "SPLIT") {
+        readSplit(meta, in);
     } else if (tag == "NOTE_GROUPS") {
-        return readNoteGroups(song, meta.parts, in);
+        return readNoteGroups(groups, in);
     } else {
         for (const FlagTag& flag : flagTags) {
             if (tag != flag.tag) continue;
@@ -196,13 +251,26 @@ void writeSettings(FILE* out, const Meta& meta) {
     if (meta.transpose != 0) std::fprintf(out, "TRANSPOSE %d\n", meta.transpose);
 }
 
+// The roles of whole parts first, then each split with the roles of its halves; Play is never
+// written, so that a song whose parts all play keeps its file as it was.
 void writeParts(FILE* out, const Meta& meta, const Song& song) {
-    if (meta.parts.allPlay()) return;
-    for (uint32_t part : meta.parts.byTrack()) {
-        const Role role = meta.parts.role(part);
-        if (role == Role::Play) continue;
+    const Parts& parts = meta.parts;
+    const std::vector<uint32_t> order = parts.byTrack();
+    for (uint32_t part : order) {
+        if (parts.isSplit(part) || parts.role(part) == Role::Play) continue;
         const Instrument& in = song.instruments[part];
-        std::fprintf(out, "PART %d %d %s\n", static_cast<int>(in.track), in.channel, roleWord(role));
+        std::fprintf(out, "PART %d %d %s\n", static_cast<int>(in.track), in.channel, roleWord(parts.role(part)));
+    }
+    for (uint32_t part : order) {
+        if (!parts.isSplit(part)) continue;
+        const Instrument& in = song.instruments[part];
+        std::fprintf(out, "SPLIT %d %d %d\n", static_cast<int>(in.track), in.channel, parts.splitPitch(part));
+        for (const Half half : {Half::Low, Half::High}) {
+            const Role role = parts.halfRole(part, half);
+            if (role == Role::Play) continue;
+            std::fprintf(out, "PART %d %d %s %s\n", static_cast<int>(in.track), in.channel,
+                         half == Half::Low ? "LOW" : "HIGH", roleWord(role));
+        }
     }
 }
 
@@ -335,8 +403,11 @@ void Meta::loadFromText(const std::string& songPath, Song& s, std::string_view t
     path = songPath + ".mta";
     TextCursor in{text.data(), text.data() + text.size()};
     std::string tag;
+    GroupTicks groups;
     while (in.token(tag))
-        if (!readTag(*this, s, tag, in)) return;
+        if (!readTag(*this, s, groups, tag, in)) break;
+    parts.apply();
+    applyNoteGroups(s, parts, groups);
 }
 
 void Meta::save(Song& s) {

@@ -56,7 +56,7 @@ public:
     int transpose = 0;
     uint32_t numMarkers_ = 0;
     uint32_t markers[12] = {};
-    // Who plays each part of the song (tag PART, one line per part that is not Play).
+    // Who plays each part of the song, and the parts split into two hands (tags PART and SPLIT).
     Parts parts;
 
     // Where the default grouping writes its filtered histogram, relative to the working directory;

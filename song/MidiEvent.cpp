@@ -1,6 +1,8 @@
 #include "song/MidiEvent.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "app/Log.h"
 
@@ -217,4 +219,80 @@ void traceMidiEvent(const MidiEvent& event, uint32_t position, const uint8_t* me
     logMessage("SYSEX");
     for (uint32_t i = 0; i < event.sysexLength; ++i) logMessage(" %02x", event.sysexBody[i]);
     logMessage("\n");
+}
+
+namespace {
+
+constexpr std::size_t maxNameCharacters = 40;
+constexpr int cutSequence = -1;
+
+// The length of the well-formed UTF-8 sequence at p, with its code point; 0 when there is none,
+// cutSequence when the bytes end inside one.
+int utf8At(const uint8_t* p, const uint8_t* end, uint32_t& code) {
+    const uint8_t lead = *p;
+    int length = 1;
+    uint32_t least = 0;
+    if (lead < 0x80) {
+        code = lead;
+        return 1;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, code = lead & 0x1Fu, least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, code = lead & 0x0Fu, least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, code = lead & 0x07u, least = 0x10000;
+    } else {
+        return 0;
+    }
+    for (int i = 1; i < length; ++i) {
+        if (p + i == end) return cutSequence;
+        if ((p[i] & 0xC0) != 0x80) return 0;
+        code = code << 6 | (p[i] & 0x3Fu);
+    }
+    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    return code < least || code > 0x10FFFF || surrogate ? 0 : length;
+}
+
+void appendUtf8(std::string& out, uint32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | code >> 6);
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | code >> 12);
+        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | code >> 18);
+        out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+bool isControl(uint32_t code) { return code < 0x20 || (code >= 0x7F && code <= 0x9F); }
+
+}  // namespace
+
+std::string trackName(const uint8_t* bytes, uint32_t size) {
+    std::vector<uint32_t> characters;
+    const uint8_t* end = bytes + size;
+    // The buffer may have cut the name inside a character, which is dropped.
+    for (const uint8_t* p = bytes; p != end && *p != 0;) {
+        uint32_t code = *p;
+        const int length = utf8At(p, end, code);
+        if (length == cutSequence) break;
+        if (length == 0) code = *p;
+        p += length > 0 ? length : 1;
+        characters.push_back(isControl(code) ? ' ' : code);
+    }
+    auto first = std::find_if(characters.begin(), characters.end(), [](uint32_t c) { return c != ' '; });
+    characters.erase(characters.begin(), first);
+    if (characters.size() > maxNameCharacters) characters.resize(maxNameCharacters);
+    while (!characters.empty() && characters.back() == ' ') characters.pop_back();
+    std::string name;
+    for (uint32_t code : characters) appendUtf8(name, code);
+    return name;
 }

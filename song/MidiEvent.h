@@ -3,6 +3,7 @@
 // quantities, chunk headers and the events of a track chunk.
 
 #include <cstdint>
+#include <string>
 
 // Reads a buffer that it never passes: every read past the end fails.
 struct Cursor {
@@ -80,6 +81,11 @@ struct MidiEvent {
 private:
     bool readSystem(Cursor& in, uint32_t& used, uint8_t* meta, uint32_t metaSize, uint32_t& metaBytes);
 };
+
+// A track's name as the performer sees it, from the body of its name event: read as UTF-8, or
+// byte by byte as Latin-1 where it is not; ended by a NUL; control characters as blanks; trimmed;
+// at most 40 characters. Written as UTF-8.
+std::string trackName(const uint8_t* bytes, uint32_t size);
 
 // The reader's switched-off trace: one event as it was read, at the given file position.
 void traceMidiEvent(const MidiEvent& event, uint32_t position, const uint8_t* meta, uint32_t metaBytes);

@@ -4,42 +4,69 @@
 
 namespace {
 
-constexpr uint32_t noPart = UINT32_MAX;
+Role nextRole(Role role) { return role == Role::Play ? Role::Follow : role == Role::Follow ? Role::Mute : Role::Play; }
 
 }  // namespace
 
 void Parts::attach(const Song& song) {
     song_ = &song;
-    roles_.assign(song.numInstruments, Role::Play);
+    parts_.assign(song.numInstruments, Setting{});
     eventRoles_.clear();
+    partOf_.clear();
+    for (uint32_t i = 0; i < count(); ++i) {
+        const Instrument& in = song.instruments[i];
+        const std::size_t at = slot(in.track, in.channel);
+        if (at >= partOf_.size()) partOf_.resize(at + 16, none);
+        partOf_[at] = i;
+    }
 }
 
 void Parts::reset() {
-    std::fill(roles_.begin(), roles_.end(), Role::Play);
+    std::fill(parts_.begin(), parts_.end(), Setting{});
     eventRoles_.clear();
 }
 
+uint32_t Parts::find(uint32_t track, uint8_t channel) const {
+    const std::size_t at = slot(track, channel);
+    return at < partOf_.size() ? partOf_[at] : none;
+}
+
 void Parts::setRole(uint32_t part, Role role) {
-    if (part >= count() || roles_[part] == role) return;
-    roles_[part] = role;
-    rebuildEventRoles();
+    if (part < count()) parts_[part].role = role;
 }
 
-bool Parts::setRole(uint32_t track, uint8_t channel, Role role) {
-    for (uint32_t i = 0; i < count(); ++i) {
-        const Instrument& in = song_->instruments[i];
-        if (in.track != track || in.channel != channel) continue;
-        setRole(i, role);
-        return true;
-    }
-    return false;
+Role Parts::halfRole(uint32_t part, Half half) const {
+    if (part >= count()) return Role::Play;
+    return half == Half::Low ? parts_[part].low : parts_[part].high;
 }
 
-void Parts::cycle(uint32_t part) {
+void Parts::setHalfRole(uint32_t part, Half half, Role role) {
     if (part >= count()) return;
-    const Role next = roles_[part] == Role::Play ? Role::Follow : roles_[part] == Role::Follow ? Role::Mute : Role::Play;
-    setRole(part, next);
+    (half == Half::Low ? parts_[part].low : parts_[part].high) = role;
 }
+
+void Parts::split(uint32_t part, uint8_t pitch) {
+    if (part >= count()) return;
+    Setting& s = parts_[part];
+    if (!s.split) s.low = s.high = s.role;
+    setSplit(part, pitch);
+}
+
+void Parts::setSplit(uint32_t part, uint8_t pitch) {
+    if (part >= count()) return;
+    parts_[part].split = true;
+    parts_[part].pitch = pitch & 0x7F;
+}
+
+void Parts::join(uint32_t part) {
+    if (part >= count() || !parts_[part].split) return;
+    parts_[part].role = otherRole(part);
+    parts_[part].split = false;
+}
+
+void Parts::cycle(uint32_t part) { setRole(part, nextRole(role(part))); }
+
+void Parts::cycleHalf(uint32_t part, Half half) { setHalfRole(part, half, nextRole(halfRole(part, half))); }
 
 std::vector<uint32_t> Parts::byTrack() const {
     std::vector<uint32_t> order(count());
@@ -65,28 +92,40 @@ uint8_t Parts::firstProgram(uint32_t part) const {
     return onChannel ? onChannel->pitch : 0;
 }
 
-void Parts::rebuildEventRoles() {
+Role Parts::noteRole(uint32_t part, uint8_t pitch) const {
+    const Setting& s = parts_[part];
+    if (!s.split) return s.role;
+    return pitch < s.pitch ? s.low : s.high;
+}
+
+Role Parts::otherRole(uint32_t part) const {
+    const Setting& s = parts_[part];
+    if (!s.split) return s.role;
+    return s.high == Role::Mute ? s.low : s.high;
+}
+
+bool Parts::everyEventPlays() const {
+    return std::all_of(parts_.begin(), parts_.end(), [](const Setting& s) {
+        return s.split ? s.low == Role::Play && s.high == Role::Play : s.role == Role::Play;
+    });
+}
+
+void Parts::apply() {
     eventRoles_.clear();
-    if (std::all_of(roles_.begin(), roles_.end(), [](Role r) { return r == Role::Play; })) return;
-    // The part of each track and channel, found once per pair rather than once per event.
-    std::vector<uint32_t> partOf;
-    for (uint32_t i = 0; i < count(); ++i) {
-        const Instrument& in = song_->instruments[i];
-        const std::size_t at = in.track * std::size_t{16} + (in.channel & 0x0F);
-        if (at >= partOf.size()) partOf.resize(at + 16, noPart);
-        partOf[at] = i;
-    }
+    if (everyEventPlays()) return;
     eventRoles_.assign(song_->numEvents, static_cast<uint8_t>(Role::Play));
     for (uint32_t i = 0; i < song_->numEvents; ++i) {
         const Event& e = song_->events[i];
-        uint32_t part = noPart;
+        Role role = Role::Play;
         if (e.isNote()) {
-            part = e.inst;
+            // A Note Off may lie in another track than its Note On: it takes the Note On's role.
+            const Event& on = e.isNoteOff() && e.other ? *e.other : e;
+            if (on.inst < count()) role = noteRole(on.inst, on.pitch);
         } else if (e.type == TYPE_CHANNEL) {
-            const std::size_t at = e.track * std::size_t{16} + (e.chan & 0x0F);
-            if (at < partOf.size()) part = partOf[at];
+            const uint32_t part = find(e.track, e.chan);
+            if (part != none) role = otherRole(part);
         }
-        if (part < count()) eventRoles_[i] = static_cast<uint8_t>(roles_[part]);
+        eventRoles_[i] = static_cast<uint8_t>(role);
     }
 }
 

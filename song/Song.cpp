@@ -106,17 +106,19 @@ void add(std::vector<MergeRecord>& list, uint32_t track, uint32_t ticks, uint8_t
 }
 
 // Reads the track chunks into the merge list, one record per stored event, in track order and
-// within a track in file order.
+// within a track in file order; keeps each track's name.
 struct TrackReader {
     Cursor in;
     bool trace;
     MidiEvent event;
     uint8_t meta[metaBufferSize] = {};
     std::vector<MergeRecord> list;
+    std::vector<std::string> names;
+    bool named = false;
 
     bool readTrack(uint32_t t, bool last);
     void skipForeignChunks(uint32_t t);
-    void store(uint32_t t, uint32_t ticks);
+    void store(uint32_t t, uint32_t ticks, uint32_t metaBytes);
 };
 
 // Chunks of other kinds between the tracks are passed over, as the file format asks of readers.
@@ -147,6 +149,7 @@ bool TrackReader::readTrack(uint32_t t, bool last) {
         logMessage("Song::load() track chunk %d runs past the end of the file: read up to the end\n",
                    static_cast<int>(t));
     event.status = 0;
+    named = false;
     uint32_t ticks = 0;
     uint64_t total = 0;
     uint32_t count = 0;
@@ -167,7 +170,7 @@ bool TrackReader::readTrack(uint32_t t, bool last) {
         ticks += event.delta;
         ++count;
         if (trace) traceMidiEvent(event, position, meta, metaBytes);
-        store(t, ticks);
+        store(t, ticks, metaBytes);
     }
     if (trace) logMessage("track %d, %d events\n", static_cast<int>(t), static_cast<int>(count));
     if (!cutShort && total != chunk.length) {
@@ -178,8 +181,9 @@ bool TrackReader::readTrack(uint32_t t, bool last) {
     return true;
 }
 
-// Channel messages and tempo changes are stored; system-exclusive and other meta events are dropped.
-void TrackReader::store(uint32_t t, uint32_t ticks) {
+// Channel messages and tempo changes are stored, and the track's first name; system-exclusive and
+// other meta events are dropped.
+void TrackReader::store(uint32_t t, uint32_t ticks, uint32_t metaBytes) {
     const uint8_t kind = event.status & 0xF0;
     if (kind < 0xF0) {
         add(list, t, ticks, kind <= 0x90 ? TYPE_NOTE : TYPE_CHANNEL, event, 0);
@@ -187,6 +191,10 @@ void TrackReader::store(uint32_t t, uint32_t ticks) {
     }
     if (event.status == 0xFF && event.data1 == 0x51)
         add(list, t, ticks, TYPE_TEMPO, event, static_cast<uint32_t>(meta[0] << 16 | meta[1] << 8 | meta[2]));
+    if (event.status != 0xFF || event.data1 != 0x03 || named) return;
+    named = true;
+    if (names.size() <= t) names.resize(t + 1);
+    names[t] = trackName(meta, metaBytes);
 }
 
 Event fromRecord(const MergeRecord& r, uint32_t index) {
@@ -275,6 +283,7 @@ void Song::clear() {
     numGroups = 0;
     groupCursorTicks = 0;
     groupCursorIndex = 0;
+    trackNames.clear();
 }
 
 bool Song::load(const std::string& path) {
@@ -322,7 +331,7 @@ bool Song::readFile(const std::string& path, std::vector<uint8_t>& data) {
 }
 
 bool Song::parse(const uint8_t* data, std::size_t size, const std::string& path) {
-    TrackReader reader{{data, data, data + size}, trace, {}, {}, {}};
+    TrackReader reader{{data, data, data + size}, trace, {}, {}, {}, {}, false};
     if (unwrapRmid(reader.in)) logMessage("Song::load() %s is a RIFF RMID file: reading the MIDI file inside\n", path.c_str());
     Chunk header;
     if (!header.read(reader.in) || header.id != CHUNK_MTHD) {
@@ -345,6 +354,7 @@ bool Song::parse(const uint8_t* data, std::size_t size, const std::string& path)
 
     numEvents = static_cast<uint32_t>(reader.list.size());
     events = inTickOrder(reader.list);
+    trackNames = std::move(reader.names);
     identifyInstruments();
     assignColors();
     findNoteEnds(header.numTracks);
@@ -509,6 +519,11 @@ void Song::findUsedChannels() {
     std::fill(std::begin(channelUsed), std::end(channelUsed), 0);
     for (uint32_t i = 0; i < numEvents; ++i)
         if (events[i].isNote()) channelUsed[events[i].chan & 0x0F] = 1;
+}
+
+const std::string& Song::trackName(uint32_t track) const {
+    static const std::string none;
+    return track < trackNames.size() ? trackNames[track] : none;
 }
 
 void Song::clearGroups() {

@@ -107,6 +107,9 @@ public:
     uint32_t groupCursorIndex = 0;
     Instrument* instruments = nullptr;
     Event* events = nullptr;
+    // Each track's name, by track index; empty for a track without one.
+    std::vector<std::string> trackNames;
+    const std::string& trackName(uint32_t track) const;
 
     // Switched off: when on, the reader logs every event it reads and the analysis every instrument.
     bool trace = false;

@@ -23,8 +23,6 @@ const char* const soundFontPaths[] = {
 
 const char* const latencyFileName = "WindowsSynthGeneralMIDI.cfg";
 
-constexpr double sampleRate = 48000;
-
 // Refusals before a successful open are reported once per run, for each entry point.
 bool reportEarlySetGMInstrument = true;
 bool reportEarlyPlay = true;
@@ -43,12 +41,14 @@ WindowsSynthGeneralMIDI::~WindowsSynthGeneralMIDI() {
     name_.clear();
 }
 
-bool WindowsSynthGeneralMIDI::open() { return openWith(true); }
+bool WindowsSynthGeneralMIDI::open() { return openFor(Use::live); }
 
-bool WindowsSynthGeneralMIDI::openOffline() { return openWith(false); }
+bool WindowsSynthGeneralMIDI::openOffline() { return openFor(Use::offline); }
+
+bool WindowsSynthGeneralMIDI::openToRender() { return openFor(Use::rendering); }
 
 // Each failure leaves what was already made in place for close() to release; there is no retry.
-bool WindowsSynthGeneralMIDI::openWith(bool startAudio) {
+bool WindowsSynthGeneralMIDI::openFor(Use use) {
     if (isOpen) return true;
     if (openAttempted) return false;
     openAttempted = true;
@@ -58,7 +58,6 @@ bool WindowsSynthGeneralMIDI::openWith(bool startAudio) {
         logMessage("ERROR: new_fluid_settings() returned NULL\n");
         return false;
     }
-    // The rate desktop sound servers run at, so that the sound reaches them without resampling.
     fluid_settings_setnum(settings, "synth.sample-rate", sampleRate);
     // A JACK server that is present is used and connected to the speakers; none is started.
     fluid_settings_setint(settings, "audio.jack.autoconnect", 1);
@@ -82,8 +81,8 @@ bool WindowsSynthGeneralMIDI::openWith(bool startAudio) {
     soundFont = fluid_synth_get_sfont_by_id(fluid, soundFontId);
 
     // The output is asked for the latency when it starts, so the setting is read before.
-    applyLatencySetting();
-    if (startAudio && !startAudioOutput()) {
+    if (use != Use::rendering) applyLatencySetting();
+    if (use == Use::live && !startAudioOutput()) {
         logMessage("ERROR: Unable to open an audio output for the software synth (tried %s)\n", audio.tried().c_str());
         return false;
     }

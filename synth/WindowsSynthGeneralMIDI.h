@@ -21,6 +21,9 @@ struct _fluid_sfont_t;
 
 class WindowsSynthGeneralMIDI {
 public:
+    // The rate desktop sound servers run at, so that the sound reaches them without resampling.
+    static constexpr int sampleRate = 48000;
+
     WindowsSynthGeneralMIDI();
     ~WindowsSynthGeneralMIDI();
     WindowsSynthGeneralMIDI(const WindowsSynthGeneralMIDI&) = delete;
@@ -30,6 +33,9 @@ public:
     bool open();
     // The same set-up without any audio output: the sound is only what render() pulls out.
     bool openOffline();
+    // The offline set-up for rendering a file: neither reads nor writes the latency file, which
+    // belongs to the live output and must not appear where a render runs.
+    bool openToRender();
     void close();
     const std::string& name() const { return name_; }
     void send(uint8_t channel, uint8_t type, uint8_t data1, uint8_t data2);
@@ -52,7 +58,8 @@ private:
         int program;
     };
 
-    bool openWith(bool startAudio);
+    enum class Use { live, offline, rendering };
+    bool openFor(Use use);
     bool findSoundFont();
     bool startAudioOutput();
     void applyLatencySetting();

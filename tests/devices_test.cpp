@@ -238,12 +238,13 @@ TEST_F(Devices, MenuOptionsShowTheStateAndEachChoiceFlipsIt) {
     const std::string dashes(33, '-');
     const std::vector<std::string> before = {"midiIn", "midiOut", dashes, "Open ...", dashes,
                                              "Channel 16: Play", "Pedal Events: User", "Channel: ALL",
-                                             "Loop between markers: Off", "Listen speed", "Transpose (0)", "Parts"};
+                                             "Loop between markers: Off", "Listen speed", "Transpose (0)", "Parts",
+                                             "Export take as audio", "Export take as audio (FLAC)"};
     EXPECT_EQ(labels(menuContents(*app).main), before);
     std::vector<int> values;
     for (const MenuEntry& entry : menuContents(*app).main)
         if (!entry.submenu) values.push_back(entry.value);
-    EXPECT_EQ(values, (std::vector<int>{-1, 1, -1, 2, 3, 4, 5}));
+    EXPECT_EQ(values, (std::vector<int>{-1, 1, -1, 2, 3, 4, 5, 6, 7}));
     EXPECT_EQ(menuContents(*app).main[10].value, 3) << "the Transpose submenu";
 
     app->selectMain(4);
@@ -296,12 +297,12 @@ TEST_F(Devices, ListenSpeedSubmenuMarksTheSongsSpeedAndAChoiceIsKeptWithTheSong)
 
 TEST_F(Devices, SeparatorChoiceIsLoggedAndChangesNothing) {
     app->selectMain(-1);
-    app->selectMain(6);
+    app->selectMain(8);
     EXPECT_FALSE(app->menusDirty);
     EXPECT_FALSE(app->meta->forceChannelOne || app->meta->chan16Mute || app->meta->sendPedalEvents);
     EXPECT_EQ(dir.log(),
               "ERROR: Nolari::selectMain( -1 ) invalid menu item\n"
-              "ERROR: Nolari::selectMain( 6 ) invalid menu item\n");
+              "ERROR: Nolari::selectMain( 8 ) invalid menu item\n");
 }
 
 TEST_F(Devices, DeviceMenusMarkTheConfiguredNameAndEndAtTheFirstFailedLookup) {

@@ -11,6 +11,7 @@
 #include "support/SongBuilder.h"
 #include "ui/Draw.h"
 #include "ui/Scene.h"
+#include "ui/TempoView.h"
 
 namespace {
 
@@ -336,8 +337,9 @@ TEST(RedrawThrottle, ACheapOverviewIsNeverHeldBack) {
     EXPECT_FALSE(n.redrawPending);
 }
 
-// MIDI input moves the position on its own thread under the engine lock; frames and clicks on
-// the GUI thread must read it under the same lock (ThreadSanitizer checks this test).
+// MIDI input moves the position and adds tempo points on its own thread under the engine lock;
+// frames and clicks on the GUI thread must read them under the same lock (ThreadSanitizer checks
+// this test).
 TEST(DisplayConcurrency, FramesAndClicksTakeThePositionUnderTheEngineLock) {
     Nolari n;
     SongBuilder b;
@@ -349,6 +351,7 @@ TEST(DisplayConcurrency, FramesAndClicksTakeThePositionUnderTheEngineLock) {
         for (int i = 0; i < 2000; ++i) {
             std::lock_guard<std::recursive_mutex> guard(n.engineLock);
             n.position = (i * 7) % events;
+            n.tempoCurve.add(0.5 * (i % 200), 100 + i % 50);
         }
     });
     size_t drawn = 0;
@@ -357,6 +360,7 @@ TEST(DisplayConcurrency, FramesAndClicksTakeThePositionUnderTheEngineLock) {
         ASSERT_GE(frame.position, 0);
         ASSERT_LT(frame.position, events);
         drawn += localScene(frame).bars.size();
+        drawn += tempoPicture(frame).lines.size();
         n.seekGroup(0.5 * (i % 200));
     }
     midi.join();

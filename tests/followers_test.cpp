@@ -80,6 +80,7 @@ protected:
         b.build(song);
         parts.attach(song);
         parts.setRole(1u, Role::Follow);
+        parts.apply();
         for (uint32_t i = 0; i < song.numEvents; ++i)
             if (song.events[i].start) groups.push_back(&song.events[i]);
     }

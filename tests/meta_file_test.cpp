@@ -337,3 +337,26 @@ TEST_F(MetaFile, TextInMemoryReadsAsTheFileAndWritesNothing) {
               "ZOOM 2.5\nPOSITION 0\nCHAN16MUTE 0\nSENDPEDALEVENTS 0\nSENDSYSTEMEXCLUSIVE 1\nFORCE_CHANNEL_ONE 0\n"
               "HARMONICCOLORING 0\nMARKER 1\nNOTE_GROUPS 1\n480\n");
 }
+
+TEST_F(MetaFile, SplitsComeAfterThePartsWithTheirHalvesRolesAndAreReadInAnyOrder) {
+    // The groups start on the notes of the roles the whole file gives, though it names them after.
+    const std::string text = "PART 0 0 LOW MUTE\nPART 0 0 FOLLOW\nPART 0 0 HIGH PLAY\nNOTE_GROUPS 2\n0\n960\n"
+                             "SPLIT 0 0 62\nSPLIT 3 0 60\nSPLIT 0 16 60\nSPLIT 0 0 128\nSPLIT 0 0 x\nPART 0 0 LOW\n";
+    EXPECT_EQ(loadMeta(text), "ERROR: SPLIT 3 0 names no part of the song\nERROR: SPLIT 0 16 names no part of the song\n"
+                              "ERROR: SPLIT meta tag not followed by track, channel and a pitch 0-127\n"
+                              "ERROR: SPLIT meta tag not followed by track, channel and a pitch 0-127\n" +
+                                  unexpected("x") +
+                                  "ERROR: PART meta tag not followed by track, channel and FOLLOW or MUTE\n");
+    const std::string kept = defaultHead + "SPLIT 0 0 62\nPART 0 0 LOW MUTE\nNOTE_GROUPS 2\n0\n960\n";
+    for (int reading = 0; reading < 2; ++reading) {
+        if (reading == 1) {
+            EXPECT_EQ(loadMeta(kept), "");
+        }
+        EXPECT_TRUE(meta.parts.isSplit(0) && meta.parts.splitPitch(0) == 62);
+        for (uint32_t i = 0; i < song.numEvents; ++i)
+            EXPECT_EQ(meta.parts.roleOf(song.events[i]), song.events[i].pitch < 62 ? Role::Mute : Role::Play);
+        EXPECT_TRUE(song.events[1].start && !song.events[0].start) << "the chord's group starts on its played note";
+        meta.save(song);
+        EXPECT_EQ(readFile(metaPath), kept) << "no plain role for a split part; a half at Play writes no line";
+    }
+}

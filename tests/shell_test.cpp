@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "app/CommandLine.h"
@@ -81,17 +82,25 @@ TEST(CommandLine, TakesOneSongRelativeToTheCallersFolderOrAnOption) {
     EXPECT_EQ(parse({"/tmp/a b.mid"}).song, "/tmp/a b.mid");
     EXPECT_EQ(parse({"--help"}).action, CommandLine::Action::ShowHelp);
     EXPECT_EQ(parse({"song.mid", "--version"}).action, CommandLine::Action::ShowVersion);
-    for (auto refused : {std::vector<const char*>{"-h"}, {"--verbose"}, {"-"}, {"a.mid", "b.mid"}, {""}})
+    EXPECT_EQ(parse({"--render", "t.mid", "t.wav"}).action, CommandLine::Action::Render);
+    EXPECT_EQ(parse({"--render", "t.mid", "t.wav"}).soundFile, "t.wav");
+    for (auto refused : {std::vector<const char*>{"-h"}, {"--verbose"}, {"-"}, {"a.mid", "b.mid"}, {""}, {"--render", "a.mid"},
+                         {"--render", "a.mid", "b.wav", "c"}, {"song.mid", "--render", "a.mid", "b.wav"}})
         EXPECT_EQ(parse(refused).action, CommandLine::Action::Misuse) << refused.back();
 }
 
-TEST(CommandLine, HelpAndVersionGoToStandardOutputMisuseToStandardErrorWithStatusTwo) {
-    auto answer = [](CommandLine::Action action, std::string& out, std::string& err) {
+// --render, without a log: status 0 once the file is written, else 1 with one line saying why.
+TEST(CommandLine, HelpAndVersionGoToStandardOutputMisuseToStandardErrorWithStatusTwoRenderZeroOrOne) {
+    TestDir dir;
+    auto answer = [&](CommandLine::Action action, std::string& out, std::string& err, std::string midi = "",
+                      std::string sound = "") {
         std::FILE* outFile = std::tmpfile();
         std::FILE* errFile = std::tmpfile();
         CommandLine commandLine;
         commandLine.action = action;
         commandLine.problem = "unknown option '-x'";
+        commandLine.midiFile = dir.file(midi);
+        commandLine.soundFile = dir.file(sound);
         const int status = answerCommandLine(commandLine, outFile, errFile);
         auto text = [](std::FILE* f) {
             std::string s(static_cast<size_t>(std::ftell(f)), '\0');
@@ -113,6 +122,19 @@ TEST(CommandLine, HelpAndVersionGoToStandardOutputMisuseToStandardErrorWithStatu
     EXPECT_EQ(answer(CommandLine::Action::Misuse, out, err), 2);
     EXPECT_EQ(out, "");
     EXPECT_EQ(err.rfind("nolari: unknown option '-x'\nUsage: nolari [SONG]\n", 0), 0u);
+
+    SmfWriter().note(0, 480, 60).save(dir.file("take.mid"));
+    SmfWriter().controller(0, 7, 100).save(dir.file("empty.mid"));
+    EXPECT_EQ(answer(CommandLine::Action::Render, out, err, "take.mid", "take.wav"), 0);
+    EXPECT_EQ(out.rfind("Rendered " + dir.file("take.wav") + " (", 0), 0u) << out;
+    EXPECT_EQ(err, "");
+    for (const auto& [midi, sound, problem] : {std::tuple<std::string, std::string, std::string>{"missing.mid", "o.wav", "No such file or directory"},
+                                               {"empty.mid", "o.wav", "it has no notes"},
+                                               {"take.mid", "o.mp3", "the sound file's name must end in .wav or .flac"}}) {
+        EXPECT_EQ(answer(CommandLine::Action::Render, out, err, midi, sound), 1);
+        EXPECT_EQ(out + err, "nolari: cannot render " + dir.file(midi) + " into " + dir.file(sound) + ": " + problem + "\n");
+    }
+    EXPECT_EQ(dir.log(), "");
 }
 
 using SongArgument = SongFixture;

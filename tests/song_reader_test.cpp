@@ -82,6 +82,30 @@ TEST_F(Reader, TempoEventsCarryTheirFieldsAndOtherMetaEventsAreDropped) {
     EXPECT_EQ(song.event(1)->pitch, 60);
 }
 
+TEST_F(Reader, EachTrackKeepsItsFirstNameTrimmedShortenedAndSafeToShow) {
+    SmfWriter w;
+    w.text(0, 0x03, " \t Right Hand  ").text(0, 0x03, "Second name").note(0, 10, 72);
+    w.track().note(0, 10, 48);
+    w.track().text(0, 0x03, std::string("Bass\0\0\0", 7)).text(5, 0x01, "not a name");
+    w.track().text(0, 0x03, "Caf\xC3\xA9\x01\x1B[1m \xE9t\xE9 \xC0\xAF\xED\xA0\x80");
+    w.track().text(0, 0x03, std::string(60, 'x'));
+    std::string euros;
+    for (int k = 0; k < 34; ++k) euros += "\xE2\x82\xAC";
+    w.track().text(0, 0x03, euros);
+    ASSERT_TRUE(load(w));
+    std::string firstEuros;
+    for (int k = 0; k < 33; ++k) firstEuros += "\xE2\x82\xAC";
+    EXPECT_EQ(song.trackNames, (std::vector<std::string>{"Right Hand", "", "Bass",
+                                                         "Caf\xC3\xA9  [1m \xC3\xA9t\xC3\xA9 \xC3\x80\xC2\xAF\xC3\xAD\xC2\xA0",
+                                                         std::string(40, 'x'), firstEuros}))
+        << "UTF-8 kept, other bytes read as Latin-1, controls blank, at most 40 characters, a character cut by "
+           "the 100-byte buffer dropped";
+    EXPECT_EQ(song.trackName(1), "");
+    EXPECT_EQ(song.trackName(99), "");
+    ASSERT_FALSE(song.load(dir.file("missing.mid")));
+    EXPECT_TRUE(song.trackNames.empty());
+}
+
 TEST_F(Reader, SystemExclusiveIsDroppedAndNeverBecomesATempo) {
     SmfWriter w;
     w.on(0, 60).sysex(5, {0x7E, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20, 0xF7}).off(10, 60);

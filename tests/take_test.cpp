@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <tuple>
 
 #include "EngineTest.h"
 #include "config/Cfg.h"
@@ -85,10 +86,11 @@ TEST_F(TakeRecording, AScriptedPerformanceReadsBackAsItWasPlayed) {
     EXPECT_EQ(summary.notes, 4);
     EXPECT_DOUBLE_EQ(summary.seconds, 1.5);
 
-    std::string expected = "type 0 tracks 1 division 1000\nname song.mid take 1\n0.000 c005\n";
+    // Channel by channel: program, then the pedal.
+    std::string expected = "type 0 tracks 1 division 1000\nname song.mid take 1\n0.000 c005\n0.000 b0407f\n";
     for (char channel : std::string("123456789abcdef")) expected += std::string("0.000 c") + channel + "00\n";
     expected +=
-        "0.000 b0407f\n0.000 903c64\n0.000 904050\n0.250 803c00\n0.250 804000\n"
+        "0.000 903c64\n0.000 904050\n0.250 803c00\n0.250 804000\n"
         "0.600 904340\n0.700 804300\n1.200 904864\n1.500 804800\n";
     EXPECT_EQ(readWithMido(path), expected);
 
@@ -108,6 +110,42 @@ TEST_F(TakeRecording, AScriptedPerformanceReadsBackAsItWasPlayed) {
     Meta meta;
     meta.load(path, song);
     EXPECT_EQ(song.numGroups, 3u);
+}
+
+// The song sets up its channel before its first note: bank, program, volume, pan, reverb, a bend
+// range of 12 semitones (parameter 0, then the null parameter selected) and a bend. Its pedal goes
+// down with the first group; a jump silences the output.
+TEST_F(TakeRecording, ATakeBeginsInEveryChannelsStateAndKeepsEverySilence) {
+    SongBuilder song;
+    for (const auto& [status, data1, data2] : std::vector<std::tuple<uint8_t, uint8_t, uint8_t>>{
+             {0xB0, 0, 1}, {0xB0, 32, 0}, {0xC0, 5, 0}, {0xB0, 7, 90}, {0xB0, 10, 30}, {0xB0, 91, 70}, {0xB0, 101, 0},
+             {0xB0, 100, 0}, {0xB0, 6, 12}, {0xB0, 38, 0}, {0xB0, 101, 127}, {0xB0, 100, 127}, {0xB0, 64, 127}, {0xE0, 0, 0x48}})
+        song.channelEvent(0, status, 0, data1, data2);
+    load(song.note(0, 0.4, 60, 100, 0, true).note(0.5, 0.4, 62, 100, 0, true).note(1, 0.4, 64, 100, 0, true));
+    n.meta->sendPedalEvents = true;
+    const auto hex = [](const Take& take) {
+        std::string text;
+        char message[8];
+        for (const TakeMessage& m : take.messages) {
+            std::snprintf(message, sizeof message, " %02x%02x%02x", m.message.status, m.message.data1, m.message.data2);
+            text += message;
+        }
+        return text + " ";
+    };
+    n.tap(1, 0);
+    n.release(1);
+    n.nextNote();
+    const std::string first = hex(n.take.handOver());
+    EXPECT_EQ(first.rfind(" b00001 b02000 c00500 b0075a b00a1e b0407f b05b46 b06500 b06400 b0060c b02600 b0657f b0647f e00048 903c64 ", 0), 0u) << first;
+    std::string silence;
+    for (const char* channel : {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "a", "b", "c", "d", "e", "f"})
+        silence += std::string("b") + channel + "4000 b" + channel + "7b00 ";
+    EXPECT_TRUE(first.ends_with(silence)) << first;
+    // The next take begins with the pedal as the silence left it: up.
+    n.tap(1, 0);
+    const std::string second = hex(n.take.handOver());
+    EXPECT_NE(second.find(" b04000 "), std::string::npos) << second;
+    EXPECT_EQ(second.find(" b0407f "), std::string::npos) << second;
 }
 
 using TakeSaving = EngineTest;

@@ -40,9 +40,12 @@ void writeSongs(const std::string& folder) {
     writeFile(folder + "/rolled.mid", rolled.bytes());
 }
 
+// On the metadata target's own song of two parts: a new file, one with settings, markers and a
+// group edit, one that adds roles and a split with its halves' roles, and hand-written tag lines.
 void writeMeta(const std::string& folder) {
     SmfWriter w;
     for (uint32_t c = 0; c < 8; ++c) w.note(c * 480, 240, 60).note(c * 480, 240, 64).note(c * 480 + 3, 200, 67);
+    w.track().note(100, 50, 40, 90, 1).tempo(960, 400000);
     const std::string bytes = w.bytes();
     Song song;
     if (!song.loadFromBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), "song.mid")) return;
@@ -61,10 +64,22 @@ void writeMeta(const std::string& folder) {
     song.startGroupAt(960);
     writeFile(folder + "/edited.mta", saved());
 
+    meta.parts.setRole(meta.parts.find(1, 1), Role::Follow);
+    meta.parts.split(meta.parts.find(0, 0), 62);
+    meta.parts.setHalfRole(meta.parts.find(0, 0), Half::Low, Role::Mute);
+    meta.parts.apply();
+    meta.findDefaultGroups(song);
+    writeFile(folder + "/parts.mta", saved());
+
     writeFile(folder + "/tags.mta",
               "ZOOM\nPOSITION x\nFIRST_NOTE_POSITION 3\nFORCE_CHANNEL_ONE 2\nMARKER -1\nMARKER\nCHAN16MUTE\n"
               "SENDPEDALEVENTS 1\nSENDSYSTEMEXCLUSIVE 0\nHARMONICCOLORING 1\nTEMPO 5\nABCDEFGHIJKLMNOPQRSTUVWXY\n"
               "NOTE_GROUPS 3\n0\n480\n");
+    // Parts, halves and splits the song has or has not, and a role named after the groups.
+    writeFile(folder + "/splits.mta",
+              "PART 0 0 HIGH FOLLOW\nSPLIT 0 0 64\nSPLIT 1 1 0\nPART 1 1 LOW MUTE\nPART 1 1 MUTE\nSPLIT 2 0 60\n"
+              "SPLIT 0 0 128\nSPLIT 0 0 -1\nSPLIT 0 16 60\nSPLIT\nPART 0 0 LOW\nPART 0 0 MIDDLE FOLLOW\n"
+              "PART 4294967296 0 MUTE\nNOTE_GROUPS 2\n0\n960\nPART 0 0 LOW MUTE\n");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "perform/Loop.h"
+#include "perform/TempoCurve.h"
 #include "song/Song.h"
 #include "ui/Layout.h"
 
@@ -29,6 +30,9 @@ struct ViewFrame {
     int windowHeight = 1;
     const Color* pitchColors = nullptr;      // 128 base colours by note number
     const Color* palePitchColors = nullptr;  // 128 pale colours by note number
+    // The tempo curve's points to draw in the overview; none while it is not shown.
+    const TempoPoint* tempoPoints = nullptr;
+    uint32_t tempoCount = 0;
 };
 
 // The stored zoom may be anything a metadata file holds; drawing and click mapping use it

@@ -16,7 +16,9 @@
 #include "config/Cfg.h"
 #include "midi/GeneralMidi.h"
 #include "midi/grwin.h"
+#include "song/HandSplit.h"
 #include "song/Meta.h"
+#include "synth/platform_soundfile.h"
 #include "ui/Menus.h"
 
 namespace {
@@ -33,8 +35,8 @@ void transposeMenu(int value) { nolari.selectTranspose(value); }
 void partsMenu(int value) { nolari.selectPart(value); }
 
 constexpr int partsSubmenu = 4;
-
-const char* roleName(Role role) { return role == Role::Follow ? "Follow" : role == Role::Mute ? "Mute" : "Play"; }
+constexpr int exportWav = 6;
+constexpr int exportFlac = 7;
 
 // Loopback cables and Nolari's own ports play into nothing or back into Nolari, so a first start
 // never chooses them.
@@ -60,9 +62,14 @@ bool stillListed(int n, const std::string& name, int (*count)(), bool (*lookup)(
     return name.empty() || (n >= 0 && n < count() && lookup(n, now) && now == name);
 }
 
-int addEntries(void (*callback)(int), const std::vector<MenuEntry>& entries) {
+// A submenu entry opens the menu submenus[its value].
+int addEntries(void (*callback)(int), const std::vector<MenuEntry>& entries, const std::vector<int>& submenus = {}) {
     const int menu = glutCreateMenu(callback);
-    for (const MenuEntry& entry : entries) glutAddMenuEntry(entry.label.c_str(), entry.value);
+    for (const MenuEntry& entry : entries) {
+        const std::string label = bitmapText(entry.label);
+        if (entry.submenu) glutAddSubMenu(label.c_str(), submenus[static_cast<std::size_t>(entry.value)]);
+        else glutAddMenuEntry(label.c_str(), entry.value);
+    }
     return menu;
 }
 
@@ -91,23 +98,13 @@ MenuContents menuContents(const Nolari& nolari) {
         {transposeTitle(meta.transpose), 3, true},
         {"Parts", partsSubmenu, true},
     };
+    menus.main.push_back({"Export take as audio", exportWav});
+    if (platform::canWriteSoundFile(platform::SoundFileType::flac)) menus.main.push_back({"Export take as audio (FLAC)", exportFlac});
     menus.listenSpeed = listenSpeedEntries(meta);
     menus.parts = partEntries(nolari);
+    menus.hands = handEntries(nolari);
+    menus.handChoices = handChoiceEntries(nolari);
     return menus;
-}
-
-std::vector<MenuEntry> partEntries(const Nolari& nolari) {
-    std::vector<MenuEntry> entries;
-    if (!nolari.songLoaded) return entries;
-    const Parts& parts = nolari.meta->parts;
-    for (uint32_t part : parts.byTrack()) {
-        const Instrument& in = nolari.song->instruments[part];
-        const std::string label = "Track " + std::to_string(in.track + 1) + ", Channel " + std::to_string(in.channel + 1) +
-                                  ", " + generalMidiProgramName(parts.firstProgram(part), in.channel) + ": " +
-                                  roleName(parts.role(part));
-        entries.push_back({label, static_cast<int>(part)});
-    }
-    return entries;
 }
 
 void Nolari::findDefaultMidiDevices() {
@@ -232,6 +229,10 @@ void Nolari::changeMidiOut(int n) {
 }
 
 void Nolari::selectMain(int item) {
+    if (item == exportWav || item == exportFlac) {
+        exportTake(item == exportFlac ? platform::SoundFileType::flac : platform::SoundFileType::wav);
+        return;
+    }
     if (item < 1 || item > 5) {
         logMessage("ERROR: Nolari::selectMain( %d ) invalid menu item\n", item);
         return;
@@ -252,12 +253,15 @@ void Nolari::selectMain(int item) {
 }
 
 // Regrouping changes what a tap plays next, so whatever sounds or waits is stopped first.
-void Nolari::selectPart(int part) {
+void Nolari::selectPart(int value) {
+    PartChoice choice;
+    if (!songLoaded || !decodePartChoice(value, meta->parts.count(), choice)) return;
+    // A look at the whole song, made before the lock so that no tap waits for it.
+    if (choice.action == PartAction::SplitAutomatically) choice.pitch = automaticSplit(*song, choice.part);
     {
         std::lock_guard<std::recursive_mutex> guard(engineLock);
-        if (!songLoaded || part < 0 || static_cast<uint32_t>(part) >= meta->parts.count()) return;
         allNotesOff();
-        meta->parts.cycle(static_cast<uint32_t>(part));
+        applyPartChoice(meta->parts, choice);
         meta->findDefaultGroups(*song);
     }
     overviewImage.forget();
@@ -276,7 +280,9 @@ void Nolari::makeMenus() {
     submenus[1] = addEntries(midiOutMenu, menus.midiOut);
     submenus[2] = addEntries(listenSpeedMenu, menus.listenSpeed);
     submenus[3] = addEntries(transposeMenu, menus.transpose);
-    submenus[partsSubmenu] = addEntries(partsMenu, menus.parts);
+    std::vector<int> handChoices;
+    for (const std::vector<MenuEntry>& choices : menus.handChoices) handChoices.push_back(addEntries(partsMenu, choices));
+    submenus[partsSubmenu] = addEntries(partsMenu, menus.parts, {addEntries(partsMenu, menus.hands, handChoices)});
     glutCreateMenu(mainMenu);
     for (const MenuEntry& entry : menus.main) {
         if (entry.submenu) glutAddSubMenu(entry.label.c_str(), submenus[entry.value]);

@@ -11,6 +11,7 @@
 #include "ui/Draw.h"
 #include "ui/Layout.h"
 #include "ui/OverviewImage.h"
+#include "ui/TempoView.h"
 
 namespace {
 
@@ -80,7 +81,9 @@ void drawOverview(const ViewFrame& frame, const OverviewImage& image) {
     const Bar scope = scopeRect(frame);
     setColour(scope.colour);
     drawBar(scope);
-    if (frame.bands.showOverview) image.draw(frame);
+    if (!frame.bands.showOverview) return;
+    image.draw(frame);
+    drawTempoCurve(frame);
 }
 
 void drawOverviewMarks(const ViewFrame& frame) {
@@ -93,7 +96,9 @@ ViewFrame Nolari::viewFrame() const {
         std::lock_guard<std::recursive_mutex> guard(engineLock);
         frame.position = position;
         frame.passage = loop.passage();
+        frame.tempoCount = tempoCurve.shown() ? tempoCurve.size() : 0;
     }
+    frame.tempoPoints = tempoCurve.points();
     frame.song = song;
     frame.meta = meta;
     frame.bands = layout;

@@ -3,8 +3,10 @@ capture client's JACK ports, the note messages the capture client received, and 
 driven with the pointer."""
 
 import os
+import statistics
 import subprocess
 import threading
+import time
 
 import harness
 from harness import check
@@ -51,6 +53,39 @@ def wait_notes(cap, count, what, timeout=10):
     """Waits until at least count note messages have arrived; returns all of them."""
     cap.wait_events(lambda events: len(notes(events)) >= count, timeout, what)
     return notes(cap.events())
+
+
+def heard_since(cap, before, low_notes, what, timeout=10):
+    """Waits until low_notes note messages below middle C have arrived since `before` (the counts of
+    cap.events() and cap.sent() then); returns the frames of the Note Ons sent since, and the notes
+    heard since."""
+    events, sent = before
+    cap.wait_events(lambda got: sum(1 for n in notes(got[events:]) if n[2] < 60) >= low_notes, timeout, what)
+    return [f for f, m in cap.sent()[sent:] if is_note_on(m)], notes(cap.events()[events:])
+
+
+def check_ended(heard, what):
+    """Each Note On in notes() form is followed by its Note Off before the pitch sounds again, and
+    nothing is left sounding."""
+    sounding = set()
+    for n in heard:
+        check((n[2] in sounding) == (n[1] == "off"), "%s note %d %s out of turn" % (what, n[2], n[1]))
+        sounding.symmetric_difference_update({n[2]})
+    check(not sounding, "%s notes left sounding: %r" % (what, sorted(sounding)))
+
+
+def go_to_start(s, cap):
+    """H silences everything; waits until the last of it has arrived."""
+    s.key("h")
+    seen = [-1, time.monotonic()]
+
+    def quiet():
+        count = len(cap.events())
+        if count != seen[0]:
+            seen[:] = [count, time.monotonic()]
+        return time.monotonic() - seen[1] > 0.3
+
+    harness.wait_until(quiet, 10, "the output to fall quiet")
 
 
 def percentile(values, fraction):
@@ -124,7 +159,8 @@ class Loudness:
 
 # The main menu's entries in order, separators included; an entry is found by the start of its label.
 MAIN_MENU = ["midiIn", "midiOut", "---", "Open ...", "---", "Channel 16", "Pedal Events", "Channel",
-             "Loop between markers", "Listen speed", "Transpose", "Parts"]
+             "Loop between markers", "Listen speed", "Transpose", "Parts", "Export take as audio",
+             "Export take as audio (FLAC)"]
 LISTEN_SPEEDS = [50, 75, 100, 125]
 SUBMENUS = {"Listen speed": ["%d %%" % p for p in LISTEN_SPEEDS],
             "Transpose": ["Up a semitone", "Down a semitone", "Up an octave", "Down an octave", "None"]}
@@ -185,6 +221,36 @@ def choose(s, entry, subentry=None):
         click_entry(s)
     else:
         click_entry(s, sub, subentry if isinstance(subentry, int) else SUBMENUS[entry].index(subentry))
+
+
+def choose_path(s, entry, path):
+    """Chooses an entry down a chain of submenus: path[0] in the main-menu entry's submenu, each next
+    index in the submenu the one before opens, the last one clicked. Returns the menus passed through,
+    as (x, y, width, height)."""
+    menus = [open_menu(s, entry, True)]
+    for k in path[:-1]:
+        parent = menus[-1]
+        s.xdotool("mousemove", parent[0] + 30, entry_centre(parent[1], k))
+        # The submenu opens level with its entry, beside the parent or, without room there, across it.
+        sub = harness.wait_until(lambda: [m for m in visible_menus(s) if m[1] == parent[1] + 25 * k and m not in menus],
+                                 10, "the submenu of entry %d" % k)[0]
+        s.xdotool("mousemove", sub[0] + 30, sub[1] + 14)
+        menus.append(sub)
+    click_entry(s, menus[-1], path[-1])
+    return menus
+
+
+def tempo_ratios(tap_frames, beat_seconds):
+    """The program's tempo after each tap: 1 at first, then the last ratio, then the median of the
+    last three, within 0.25 .. 4."""
+    ratios, result = [], []
+    for k in range(len(tap_frames)):
+        if k > 0:
+            ratios.append((tap_frames[k] - tap_frames[k - 1]) / RATE / beat_seconds)
+        last = ratios[-3:]
+        r = 1.0 if not last else statistics.median(last) if len(last) == 3 else last[-1]
+        result.append(min(4.0, max(0.25, r)))
+    return result
 
 
 def choose_listen_speed(s, percent):

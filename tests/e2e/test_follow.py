@@ -40,20 +40,6 @@ def bass_song_time(k):
     return (k * BEAT // BASS_PER_BEAT) / TICKS_PER_SECOND
 
 
-def go_to_start(s, cap):
-    """H silences everything; waits until the last of it has arrived."""
-    s.key("h")
-    seen = [-1, time.monotonic()]
-
-    def quiet():
-        count = len(cap.events())
-        if count != seen[0]:
-            seen[:] = [count, time.monotonic()]
-        return time.monotonic() - seen[1] > 0.3
-
-    harness.wait_until(quiet, 10, "the output to fall quiet")
-
-
 def tap_along(cap, interval, count):
     """count taps from the capture client, one every interval seconds on an absolute schedule."""
     start = time.monotonic()
@@ -64,31 +50,14 @@ def tap_along(cap, interval, count):
         cap.send(b"\x80\x3c\x00")
 
 
-def tempo_ratios(tap_frames, beat_seconds):
-    """The program's tempo after each tap: 1 at first, then the last ratio, then the median of the
-    last three, within 0.25 .. 4."""
-    ratios, result = [], []
-    for k in range(len(tap_frames)):
-        if k > 0:
-            ratios.append((tap_frames[k] - tap_frames[k - 1]) / playing.RATE / beat_seconds)
-        last = ratios[-3:]
-        r = 1.0 if not last else statistics.median(last) if len(last) == 3 else last[-1]
-        result.append(min(4.0, max(0.25, r)))
-    return result
-
-
 def play_along(s, cap, speed):
     """Taps the whole melody at speed times the song's tempo; returns the differences in frames
     between each bass Note On and its stretched due time."""
     beat_seconds = BEAT / TICKS_PER_SECOND
-    before_events = len(cap.events())
-    before_sent = len(cap.sent())
+    before = len(cap.events()), len(cap.sent())
     tap_along(cap, beat_seconds / speed, MELODY_NOTES)
     bass_count = MELODY_NOTES * BASS_PER_BEAT
-    cap.wait_events(lambda events: sum(1 for n in playing.notes(events[before_events:]) if n[2] < 60) >= 2 * bass_count,
-                    10, "every bass Note On and Note Off")
-    heard = playing.notes(cap.events()[before_events:])
-    taps = [f for f, m in cap.sent()[before_sent:] if playing.is_note_on(m)]
+    taps, heard = playing.heard_since(cap, before, 2 * bass_count, "every bass Note On and Note Off")
     melody = [n for n in heard if n[1] == "on" and n[2] >= 60]
     bass_on = [n for n in heard if n[1] == "on" and n[2] < 60]
     bass_off = [n for n in heard if n[1] == "off" and n[2] < 60]
@@ -97,15 +66,9 @@ def play_along(s, cap, speed):
     check(len(bass_on) == bass_count and len(bass_off) == bass_count,
           "%d bass Note Ons and %d Note Offs, not %d of each" % (len(bass_on), len(bass_off), bass_count))
     check([n[2] for n in bass_on] == [36 + k % 12 for k in range(bass_count)], "bass notes out of order")
-    sounding = set()
-    for n in heard:
-        if n[2] >= 60:
-            continue
-        check((n[2] in sounding) == (n[1] == "off"), "bass note %d %s out of turn" % (n[2], n[1]))
-        sounding.symmetric_difference_update({n[2]})
-    check(not sounding, "bass notes left sounding: %r" % sorted(sounding))
+    playing.check_ended([n for n in heard if n[2] < 60], "bass")
 
-    ratios = tempo_ratios(taps, beat_seconds)
+    ratios = playing.tempo_ratios(taps, beat_seconds)
     from_melody, from_tap, sent_at_once = [], [], 0
     for k, note_on in enumerate(bass_on):
         beat = k // BASS_PER_BEAT
@@ -135,14 +98,14 @@ def follow(s):
     s.key("w")
     harness.wait_until(lambda: any(n[1] == "on" and n[2] == 37 for n in playing.notes(cap.events())), 5,
                        "the second bass note, played by the followers without a tap")
-    go_to_start(s, cap)
+    playing.go_to_start(s, cap)
 
     for speed in (1.5, 0.75):
         ms = play_along(s, cap, speed)
         bound = 1000.0 * (playing.PERIOD + 48) / playing.RATE  # one period of quantisation and 1 ms
         check(max(abs(m) for m in ms) <= bound or playing.xruns(s) > 0,
               "a bass note arrived more than %.1f ms from its due time at speed %.2f" % (bound, speed))
-        go_to_start(s, cap)
+        playing.go_to_start(s, cap)
 
     s.key("Escape")
     check(s.wait_exit() == 0, "Esc did not end the program with status 0")

@@ -42,7 +42,7 @@ def check_package(deb):
     version = re.search(r"^Version: (\S+)$", info, re.M).group(1)
     check(os.path.basename(deb) == "nolari_%s_amd64.deb" % version, "package file named %s" % deb)
     depends = re.search(r"^Depends: (.*)$", info, re.M).group(1)
-    for wanted in ("timgm6mb-soundfont | fluid-soundfont-gm", "libfluidsynth3", "librtmidi", "libgtk-3-0"):
+    for wanted in ("timgm6mb-soundfont | fluid-soundfont-gm", "libfluidsynth3", "librtmidi", "libgtk-3-0", "libsndfile1"):
         check(wanted in depends, "package does not depend on %r: %s" % (wanted, depends))
     check(re.search(r"^Recommends: fluid-soundfont-gm$", info, re.M), "no SoundFont recommended:\n" + info)
     lintian = subprocess.run(["lintian", "--no-tag-display-limit", deb], capture_output=True, text=True, timeout=300)

@@ -13,6 +13,13 @@ Audio& audio() {
 
 void resetAudio() { audio() = Audio{}; }
 
+SoundFiles& soundFiles() {
+    static SoundFiles state;
+    return state;
+}
+
+void resetSoundFiles() { soundFiles() = SoundFiles{}; }
+
 }  // namespace recording
 
 namespace platform {
@@ -73,6 +80,31 @@ bool jackPeriod(int& frames, int& sampleRate) {
     frames = audio().jackFrames;
     sampleRate = audio().jackRate;
     return frames > 0;
+}
+
+struct SoundFile {
+    size_t index;
+};
+
+bool canWriteSoundFile(SoundFileType type) { return type == SoundFileType::wav || recording::soundFiles().flac; }
+
+SoundFile* createSoundFile(int, SoundFileType type, int sampleRate) {
+    if (!canWriteSoundFile(type)) return nullptr;
+    recording::soundFiles().files.push_back({type, sampleRate, {}, 0, false});
+    return new SoundFile{recording::soundFiles().files.size() - 1};
+}
+
+bool writeSoundFrames(SoundFile* file, const float* interleaved, int frames) {
+    recording::SoundFileRecord& record = recording::soundFiles().files[file->index];
+    record.frames += static_cast<size_t>(frames);
+    if (recording::soundFiles().keepSamples) record.samples.insert(record.samples.end(), interleaved, interleaved + 2 * frames);
+    return true;
+}
+
+bool finishSoundFile(SoundFile* file) {
+    recording::soundFiles().files[file->index].finished = true;
+    delete file;
+    return true;
 }
 
 }  // namespace platform

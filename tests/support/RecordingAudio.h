@@ -1,11 +1,14 @@
 #pragma once
 // The recording audio back end linked into tests and benchmarks: which outputs the machine offers
-// is set by the test, and every output asked to open is kept with the latency it was asked for.
+// is set by the test, and every output asked to open is kept with the latency it was asked for;
+// every sound file written is kept in memory, and the test says whether FLAC can be written.
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 #include "synth/platform_audio.h"
+#include "synth/platform_soundfile.h"
 
 namespace recording {
 
@@ -33,8 +36,24 @@ struct Audio {
     int driversOpen = 0;
 };
 
+struct SoundFileRecord {
+    platform::SoundFileType type;
+    int sampleRate;
+    std::vector<float> samples;  // interleaved stereo; none when not kept
+    size_t frames = 0;
+    bool finished = false;
+};
+
+struct SoundFiles {
+    bool flac = true;
+    bool keepSamples = true;  // off for benchmarks, whose sound would fill the memory
+    std::vector<SoundFileRecord> files;
+};
+
 Audio& audio();
+SoundFiles& soundFiles();
 // Back to a machine with no sound server, nothing asked.
 void resetAudio();
+void resetSoundFiles();
 
 }  // namespace recording
