@@ -12,6 +12,7 @@
 #include "app/Log.h"
 #include "config/Cfg.h"
 #include "midi/grwin.h"
+#include "midi/platform.h"
 #include "song/Meta.h"
 #include "ui/FileChooser.h"
 #include "ui/Layout.h"
@@ -54,6 +55,7 @@ Nolari::Nolari() {
         paleNoteColors[i] = lighten(noteColors[i]);
     }
     output.setListener(TakeRecorder::listen, &take);
+    scheduler.setAhead(MidiOutAhead);
 }
 
 Nolari::~Nolari() {
@@ -144,6 +146,7 @@ void Nolari::idle() { std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
 void Nolari::timer(int) {
     threadLog.flush();
+    delayReport.check(platform::delays());
     if (deviceMenus.portsChanged(clockSeconds())) menusDirty = true;
     take.tick();
     exportTick();
@@ -264,6 +267,7 @@ void Nolari::quit() {
         allNotesOff();
     }
     threadLog.flush();
+    delayReport.flush(platform::delays());
     // Its thread would otherwise go on sending while the port layer is torn down at exit.
     scheduler.stop();
     exportTick();

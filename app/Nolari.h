@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/LogQueue.h"
+#include "midi/DelayReport.h"
 #include "midi/Output.h"
 #include "perform/AudioExport.h"
 #include "perform/Followers.h"
@@ -89,9 +90,14 @@ public:
     void exportTick();
 
     // --- Tapping and auto-play ---
-    void tap(int index, int velocity);
+    // at: the tap's time on the program's clock (the frame it arrived at), 0 for now.
+    void tap(int index, int velocity, double at = 0.0);
     void release(int index);
-    void midiIn(uint8_t status, uint8_t data1, uint8_t data2);
+    // at: the time of the event's frame, 0 for now; what it sends stands for that time.
+    void midiIn(uint8_t status, uint8_t data1, uint8_t data2, double at = 0.0);
+    // midiIn for JACK's real-time thread, which must not wait: false, with nothing done, while
+    // another thread holds engineLock.
+    bool tryMidiIn(uint8_t status, uint8_t data1, uint8_t data2, double at);
     // After a jump or a switch: no key holds a group any more, and their releases send nothing.
     void forgetHeldKeys();
     Event* lastNoteOnOfGroup(Event* e) const;
@@ -103,6 +109,8 @@ public:
     void queueListenBatch();
     // When an event is to sound while listening, on the program's clock.
     double listenDue(const Event& e) const;
+    // The song's listen speed in percent; while listening, listening goes on at it from where it got.
+    void setListenSpeed(int percent);
     // Scheduled in place of an event: ask for the next batch; listening is over.
     static constexpr uint32_t listenBatchMark = UINT32_MAX;
     static constexpr uint32_t listenEndMark = UINT32_MAX - 1;
@@ -206,6 +214,7 @@ public:
     // Written by the scheduler's thread when listening ends; read by the timer.
     std::atomic<bool> listening{false};
     int32_t listenIndex = 0;
+    int32_t listenPlayed = 0;  // the first listened event not yet played
     double listenEnd = 0.0;
     double listenOffset = 0.0;
 
@@ -223,6 +232,8 @@ public:
 
     // Everything sent goes through here.
     Output output;
+    // Late timed output and input that waited for the engine, logged from the timer.
+    DelayReport delayReport;
     // Everything sent, from the first note of the take on; the output's listener.
     TakeRecorder take{clockSeconds, engineLock};
     // The take saved last since the song was opened; the one an export renders.

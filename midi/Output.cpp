@@ -23,6 +23,7 @@ void Output::send(Message message, double due) {
 }
 
 void Output::sendAsIs(Message message, double due) {
+    if (due == 0.0) due = present_;
     if (listener_) listener_(listenerContext_, message, due);
     MidiOut(-1, message.status, message.data1, message.data2, due);
 }
@@ -32,8 +33,8 @@ void Output::sendAsIs(Message message, double due) {
 void Output::silence() {
     for (uint8_t channel = 0; listener_ && channel < 16; ++channel) {
         const uint8_t status = static_cast<uint8_t>(midi::controlChange | channel);
-        listener_(listenerContext_, {status, midi::sustain, 0}, 0.0);
-        listener_(listenerContext_, {status, midi::allNotesOff, 0}, 0.0);
+        listener_(listenerContext_, {status, midi::sustain, 0}, present_);
+        listener_(listenerContext_, {status, midi::allNotesOff, 0}, present_);
     }
     MidiOutReset();
 }

@@ -30,6 +30,10 @@ public:
     // told of each of these 32 messages.
     void silence();
     void setListener(Listener listener, void* context);
+    // What is sent now stands for this time (seconds on the program's clock; 0: the moment it is
+    // sent): while the engine handles an input event, the time of the event's frame, so that what
+    // it sends leaves at that frame and is recorded at it.
+    void setPresent(double at) { present_ = at; }
 
     // Semitones (-24 ... 24) added to the pitch of every note sent, but on the percussion channel.
     // A note that would leave 0 ... 127 is not sent, nor its Note Off. A sounding note's Note Off
@@ -44,6 +48,7 @@ private:
     Listener listener_ = nullptr;
     void* listenerContext_ = nullptr;
     int transpose_ = 0;
+    double present_ = 0.0;
     // Per channel and pitch asked for: the pitch the sounding Note On went out with, or a mark for
     // no sounding note or a dropped one.
     uint8_t sentPitch_[16][128];

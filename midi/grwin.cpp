@@ -81,9 +81,11 @@ int NumMidiOuts() {
     return count;
 }
 
+// The names come from the system's last list, which NumMidiIns and NumMidiOuts take: a lookup does
+// not ask the system for its ports again.
 bool MidiInName(int n, std::string& name) {
     if (n == -1) return false;
-    if (n < 0 || n >= NumMidiIns()) {
+    if (n < 0 || n >= platform::listedInputs()) {
         logMessage("ERROR: MidiInName(%d) out of range\n", n);
         name.clear();
         return false;
@@ -99,7 +101,7 @@ bool MidiInName(int n, std::string& name) {
 
 bool MidiOutName(int n, std::string& name) {
     if (n == -1) return false;
-    const int count = NumMidiOuts();
+    const int count = platform::listedOutputs() + (synthOpen ? 1 : 0);
     if (synthOpen && n == count - 1) {
         name = synth.name();
         return true;
@@ -168,6 +170,8 @@ int MidiOutReset() {
 
 void ParkMidiOut(bool parked) { outputParked = parked; }
 
+double MidiOutAhead() { return outputParked || synthActive ? 0.0 : platform::outputAhead(); }
+
 void MidiInProc(void* handle, unsigned code, uintptr_t instance, uintptr_t param1, uintptr_t param2) {
     if (code == MIM_OPEN || code == MIM_CLOSE) return;
     if (code == MIM_DATA) {
@@ -179,4 +183,8 @@ void MidiInProc(void* handle, unsigned code, uintptr_t instance, uintptr_t param
     nolari.engineLog("grwin, MidiInProc(hMidiIn:%p dwInstance:%d dwParam1:%d dwParam2:%d) message: %s\n", handle,
                      static_cast<int>(instance), static_cast<int>(param1), static_cast<int>(param2),
                      messageName(code, unknown));
+}
+
+bool MidiInAt(uint8_t status, uint8_t data1, uint8_t data2, double at) {
+    return nolari.tryMidiIn(status, data1, data2, at);
 }

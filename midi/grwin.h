@@ -22,6 +22,9 @@ int sendMIDIEvent(void* handle, uint8_t status, uint8_t data1, uint8_t data2, do
 int MidiOutReset();
 // While parked, MidiOut and MidiOutReset send nothing: the output is being changed.
 void ParkMidiOut(bool parked);
+// How long before its due time a timed message must be sent for the current output to place it at
+// its frame: one period of a JACK output, 0 for the synthesizer and outputs that send when called.
+double MidiOutAhead();
 uint8_t MidiMessageType(uint8_t status, uint8_t data2);
 
 // The number of bytes a short message with this status has on the wire: 3 for notes, aftertouch,
@@ -30,9 +33,11 @@ uint8_t MidiMessageType(uint8_t status, uint8_t data2);
 // data byte, or the start or end of a system-exclusive message).
 int MidiMessageLength(uint8_t status);
 
-// Nolari's own MIDI clients as the port lists show them ("Nolari In:in", "Nolari Out:out").
+// Nolari's own MIDI clients as the port lists show them: "Nolari In:in" and "Nolari Out:out" on
+// the ALSA sequencer, "Nolari:in" and "Nolari:out" on JACK.
 inline constexpr const char* ownInputClient = "Nolari In";
 inline constexpr const char* ownOutputClient = "Nolari Out";
+inline constexpr const char* ownJackClient = "Nolari";
 inline constexpr const char* ownInputPort = "in";
 inline constexpr const char* ownOutputPort = "out";
 // True for a port of one of Nolari's own clients, also when JACK gave the client a "-NN" suffix
@@ -52,3 +57,6 @@ enum : unsigned {
 
 // The input callback, called on the MIDI back end's thread.
 void MidiInProc(void* handle, unsigned code, uintptr_t instance, uintptr_t param1, uintptr_t param2);
+// A short message from a JACK input, on JACK's real-time thread, with the time of its frame on the
+// program's clock. It never waits: false while the engine is busy, and the caller offers it again.
+bool MidiInAt(uint8_t status, uint8_t data1, uint8_t data2, double at);

@@ -45,7 +45,7 @@ int MidiMessageLength(uint8_t status) {
 
 bool IsOwnPort(const std::string& name) {
     const std::string client = name.substr(0, name.find(':'));
-    return isClient(client, ownInputClient) || isClient(client, ownOutputClient);
+    return isClient(client, ownInputClient) || isClient(client, ownOutputClient) || isClient(client, ownJackClient);
 }
 
 std::string WithoutAlsaAddress(const std::string& name) {

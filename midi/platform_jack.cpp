@@ -8,22 +8,10 @@
 
 namespace {
 
-// A timed message is written this long after its due time: a message handed over when it falls
-// due reaches a cycle that still holds its frame as long as the sender is less than this margin
-// late. The delay is the same for every timed message, so their spacing is kept to the frame.
-constexpr double placementMarginUs = 2000.0;
-
 double monotonicSeconds() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-// jackd2 counts its time on CLOCK_MONOTONIC_RAW, which the clock adjustments move apart from
-// CLOCK_MONOTONIC, so a due time is carried over by its distance from now on each clock.
-jack_time_t toJackTime(double due) {
-    const double jackDue = static_cast<double>(jack_get_time()) + (due - monotonicSeconds()) * 1e6;
-    return jackDue < 1.0 ? 1 : static_cast<jack_time_t>(jackDue);
 }
 
 // Indices run on and wrap; a is at or after b when it is less than half the range ahead.
@@ -31,11 +19,11 @@ bool atOrAfter(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) >= 0
 
 }  // namespace
 
-JackMidiOut::~JackMidiOut() {
+JackMidi::~JackMidi() {
     if (client_) jack_client_close(client_);
 }
 
-bool JackMidiOut::connect(const char* clientName) {
+bool JackMidi::connect(const char* clientName) {
     if (client_) return connected();
     jack_status_t status;
     client_ = jack_client_open(clientName, JackNoStartServer, &status);
@@ -48,90 +36,123 @@ bool JackMidiOut::connect(const char* clientName) {
     return false;
 }
 
-void JackMidiOut::destinations(std::vector<std::string>& names) const {
+void JackMidi::list(unsigned long flags, std::vector<std::string>& names) const {
     if (!connected()) return;
-    const char** ports = jack_get_ports(client_, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput);
+    const char** ports = jack_get_ports(client_, nullptr, JACK_DEFAULT_MIDI_TYPE, flags);
     if (!ports) return;
     for (const char** p = ports; *p; ++p) names.emplace_back(*p);
     jack_free(ports);
 }
 
-bool JackMidiOut::open(const std::string& destination, const char* portName) {
-    close();
+jack_port_t* JackMidi::registered(std::atomic<jack_port_t*>& port, const char* name, unsigned long flags) {
+    if (jack_port_t* existing = port.load(std::memory_order_acquire)) return existing;
+    jack_port_t* made = jack_port_register(client_, name, JACK_DEFAULT_MIDI_TYPE, flags, 0);
+    port.store(made, std::memory_order_release);
+    return made;
+}
+
+bool JackMidi::openInput(const std::string& source, const char* portName) {
+    closeInput();
     if (!connected()) return false;
-    if (!registered_) registered_ = jack_port_register(client_, portName, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-    if (!registered_) return false;
-    queue_.clear();
-    if (jack_connect(client_, jack_port_name(registered_), destination.c_str()) != 0) {
-        jack_port_unregister(client_, registered_);
-        registered_ = nullptr;
-        return false;
-    }
-    live_.store(false, std::memory_order_relaxed);
-    port_.store(registered_, std::memory_order_release);
+    jack_port_t* port = registered(in_, portName, JackPortIsInput);
+    if (!port || jack_connect(client_, source.c_str(), jack_port_name(port)) != 0) return false;
+    reading_.store(true, std::memory_order_release);
     return true;
 }
 
-void JackMidiOut::close() {
-    if (!isOpen()) return;
-    // What was sent last (Local Control on, a silence) leaves before the port does.
+void JackMidi::closeInput() {
+    if (!reading_.exchange(false, std::memory_order_acq_rel)) return;
+    // A callback that saw the input open is over once one more cycle has ended.
+    if (connected()) waitForCycles(1, 200);
+    if (client_) jack_port_disconnect(client_, in_.load(std::memory_order_acquire));
+}
+
+bool JackMidi::openOutput(const std::string& destination, const char* portName) {
+    closeOutput();
+    if (!connected()) return false;
+    jack_port_t* port = registered(out_, portName, JackPortIsOutput);
+    if (!port) return false;
+    cycle_.dropOutput();
+    if (jack_connect(client_, jack_port_name(port), destination.c_str()) != 0) return false;
+    live_.store(false, std::memory_order_relaxed);
+    writing_.store(true, std::memory_order_release);
+    return true;
+}
+
+void JackMidi::closeOutput() {
+    if (!outputOpen()) return;
+    // What was sent last (Local Control on, a silence) is written, and read by the destination in
+    // that cycle or the next, before the connection goes.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
-    while (connected() && !queue_.empty() && std::chrono::steady_clock::now() < deadline)
+    while (connected() && !cycle_.written() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    port_.store(nullptr, std::memory_order_release);
-    // A callback that took the port before it was cleared is over after two more cycles.
     if (connected()) waitForCycles(2, 200);
-    jack_port_unregister(client_, registered_);
-    registered_ = nullptr;
-    queue_.clear();
+    writing_.store(false, std::memory_order_release);
+    if (connected()) waitForCycles(1, 200);
+    if (client_) jack_port_disconnect(client_, out_.load(std::memory_order_acquire));
+    cycle_.dropOutput();
 }
 
-int JackMidiOut::send(const uint8_t* bytes, uint8_t length, double due) {
-    if (!isOpen() || !connected() || length == 0 || length > 3) return 1;
-    return queue_.push(bytes, length, due > 0.0 ? toJackTime(due) : 0) ? 0 : 1;
+int JackMidi::send(const uint8_t* bytes, uint8_t length, double due) {
+    if (!outputOpen() || !connected() || length == 0 || length > 3) return 1;
+    return cycle_.send(bytes, length, due) ? 0 : 1;
 }
 
-int JackMidiOut::onProcess(jack_nframes_t frames, void* self) {
-    auto& out = *static_cast<JackMidiOut*>(self);
-    out.process(frames);
-    out.cycles_.fetch_add(1, std::memory_order_release);
+int JackMidi::onProcess(jack_nframes_t frames, void* self) {
+    auto& jack = *static_cast<JackMidi*>(self);
+    jack.process(frames);
+    jack.cycles_.fetch_add(1, std::memory_order_release);
     return 0;
 }
 
-void JackMidiOut::onShutdown(void* self) { static_cast<JackMidiOut*>(self)->shutDown_ = true; }
+void JackMidi::onShutdown(void* self) { static_cast<JackMidi*>(self)->shutDown_ = true; }
 
-void JackMidiOut::process(jack_nframes_t frames) {
-    jack_port_t* port = port_.load(std::memory_order_acquire);
-    if (!port) return;
-    void* buffer = jack_port_get_buffer(port, frames);
-    jack_midi_clear_buffer(buffer);
-    if (!reachesDestination(port)) return;
-    jack_nframes_t cycleFrame;
-    jack_time_t start, next;
-    float periodUs;
-    const bool known = jack_get_cycle_times(client_, &cycleFrame, &start, &next, &periodUs) == 0;
-    // Frame 0 is taken to be now, with the cycle's length as the server estimates it: its estimate
-    // of when the cycle began drifts by milliseconds while a busy server catches up, where the
-    // callback's own start keeps the cadence of the frames.
-    const jack_time_t now = jack_get_time();
-    const FrameQueue::Cycle cycle{now, now + (next - start), periodUs + placementMarginUs};
-    queue_.drain(frames, known ? &cycle : nullptr, [buffer](uint32_t frame, const uint8_t* bytes, uint8_t length) {
-        return jack_midi_event_write(buffer, frame, bytes, length) == 0;
+// A registered output port's buffer is cleared in every cycle, written or not: JACK hands the
+// readers whatever the buffer holds, so a cycle left alone would repeat the last one.
+void JackMidi::process(jack_nframes_t frames) {
+    const double start = monotonicSeconds();
+    jack_port_t* out = out_.load(std::memory_order_acquire);
+    void* outBuffer = out ? jack_port_get_buffer(out, frames) : nullptr;
+    if (outBuffer) jack_midi_clear_buffer(outBuffer);
+    const bool reading = reading_.load(std::memory_order_acquire);
+    if (!reading) cycle_.forgetInput();
+    cycle_.begin(firstFrame(), frames, jack_get_sample_rate(client_), start);
+    if (reading) receive(in_.load(std::memory_order_acquire), frames);
+    if (!outBuffer || !writing_.load(std::memory_order_acquire) || !reachesDestination(out)) return;
+    cycle_.output([outBuffer](uint32_t frame, const uint8_t* bytes, uint8_t length) {
+        return jack_midi_event_write(outBuffer, frame, bytes, length) == 0;
     });
+}
+
+void JackMidi::receive(jack_port_t* port, jack_nframes_t frames) {
+    void* buffer = jack_port_get_buffer(port, frames);
+    const uint32_t count = jack_midi_get_event_count(buffer);
+    for (uint32_t i = 0; i < count; ++i) {
+        jack_midi_event_t event;
+        if (jack_midi_event_get(&event, buffer, i) == 0) cycle_.receive(event.time, event.buffer, event.size);
+    }
+}
+
+uint64_t JackMidi::firstFrame() {
+    const uint32_t now = jack_last_frame_time(client_);
+    frames_ = counting_ ? frames_ + static_cast<uint32_t>(now - lastFrameTime_) : now;
+    counting_ = true;
+    lastFrameTime_ = now;
+    return frames_;
 }
 
 // jack_connect returns before the server's graph holds the new connection, and on a busy server
 // that takes cycles: what is written meanwhile reaches no one, and the first messages after an
 // open are the Local Control and program changes. So the queue waits for the first cycle that
 // carries the connection; after that the port is written whatever it is connected to.
-bool JackMidiOut::reachesDestination(jack_port_t* port) {
+bool JackMidi::reachesDestination(jack_port_t* port) {
     if (live_.load(std::memory_order_relaxed)) return true;
     if (jack_port_connected(port) == 0) return false;
     live_.store(true, std::memory_order_relaxed);
     return true;
 }
 
-bool JackMidiOut::waitForCycles(uint32_t cycles, int timeoutMs) const {
+bool JackMidi::waitForCycles(uint32_t cycles, int timeoutMs) const {
     const uint32_t target = cycles_.load(std::memory_order_acquire) + cycles;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!atOrAfter(cycles_.load(std::memory_order_acquire), target)) {

@@ -1,6 +1,6 @@
-// The system's MIDI through RtMidi and, for the JACK output, libjack directly (platform_jack.h): the
-// ALSA sequencer's ports and, while a JACK server runs, the JACK MIDI ports, in one numbered list
-// per direction (ALSA first, each API in its own order).
+// The system's MIDI: the ALSA sequencer's ports through RtMidi and, while a JACK server runs, the
+// JACK MIDI ports through Nolari's own JACK client (platform_jack.h), in one numbered list per
+// direction (ALSA first, each API in its own order).
 // ALSA names lose their changing client:port address. Either API may be missing (no /dev/snd on a
 // build machine, no JACK server): the other one still works, and with neither the lists are empty.
 // No RtMidi exception leaves this file; RtMidi's errors are reported to it through callbacks, so
@@ -35,7 +35,7 @@ struct Device {
 
 template <class Midi>
 struct Port {
-    Device<Midi>* device;  // null for the JACK output
+    Device<Midi>* device;  // null for a JACK port
     unsigned index;  // RtMidi's index when the list was taken
     std::string name;
 };
@@ -65,6 +65,15 @@ void onInput(double, std::vector<unsigned char>* message, void* handle) {
 }
 
 void silent(const char*) {}
+
+bool onJackInput(void*, const uint8_t* bytes, uint8_t length, double at) {
+    return MidiInAt(bytes[0], length > 1 ? bytes[1] : 0, length > 2 ? bytes[2] : 0, at);
+}
+
+template <class Midi>
+void addJackPorts(std::vector<std::string>&& names, std::vector<Port<Midi>>& ports) {
+    for (size_t i = 0; i < names.size(); ++i) ports.push_back({nullptr, static_cast<unsigned>(i), std::move(names[i])});
+}
 
 // Without /dev/snd/seq the ALSA sequencer cannot open; checking first keeps alsa-lib and RtMidi
 // from writing their complaints to the terminal.
@@ -159,27 +168,39 @@ public:
     // Closing an input joins its thread, which may be waiting for a lock that the exiting thread
     // holds (an exit through a fatal error); an input still open at exit is left to the system.
     ~Backend() {
-        if (!openIn) return;
-        static_cast<void>(alsaIn.midi.release());
-        static_cast<void>(jackIn.midi.release());
+        if (openIn) static_cast<void>(alsaIn.midi.release());
     }
 
     int numInputs() {
         makeDevices();
         inputs.clear();
         listPorts(alsaIn, inputs);
-        listPorts(jackIn, inputs);
+        std::vector<std::string> names;
+        jack.sources(names);
+        addJackPorts(std::move(names), inputs);
         return static_cast<int>(inputs.size());
     }
 
+    // Listed without the output lock, which every send takes, and swapped in under it: the ALSA
+    // list comes from an object of its own, not the one that sends.
     int numOutputs() {
         makeDevices();
-        std::lock_guard<std::mutex> guard(outputLock);
-        outputs.clear();
-        listPorts(alsaOut, outputs);
+        std::vector<Port<RtMidiOut>> listed;
+        if (alsaOut.midi) listPorts(alsaOutList, listed);
+        for (Port<RtMidiOut>& port : listed) port.device = &alsaOut;
         std::vector<std::string> names;
-        jackOut.destinations(names);
-        for (size_t i = 0; i < names.size(); ++i) outputs.push_back({nullptr, static_cast<unsigned>(i), std::move(names[i])});
+        jack.destinations(names);
+        addJackPorts(std::move(names), listed);
+        const int count = static_cast<int>(listed.size());
+        std::lock_guard<std::mutex> guard(outputLock);
+        outputs.swap(listed);
+        return count;
+    }
+
+    int listedInputs() const { return static_cast<int>(inputs.size()); }
+
+    int listedOutputs() {
+        std::lock_guard<std::mutex> guard(outputLock);
         return static_cast<int>(outputs.size());
     }
 
@@ -199,12 +220,18 @@ public:
     int openInput(int n) {
         closeInput();
         if (n < 0 || n >= static_cast<int>(inputs.size())) return 1;
-        if (!openPort(inputs[n], ownInputPort)) return 1;
-        openIn = inputs[n].device->midi.get();
+        const Port<RtMidiIn>& port = inputs[n];
+        if (!port.device) return jack.openInput(port.name, ownInputPort) ? 0 : 1;
+        if (!openPort(port, ownInputPort)) return 1;
+        openIn = port.device->midi.get();
         return 0;
     }
 
     int closeInput() {
+        if (jack.inputOpen()) {
+            jack.closeInput();
+            return 0;
+        }
         if (!openIn) return 1;
         closePort(*openIn);
         openIn = nullptr;
@@ -216,7 +243,7 @@ public:
         closeOutputLocked();
         if (n < 0 || n >= static_cast<int>(outputs.size())) return 1;
         const Port<RtMidiOut>& port = outputs[n];
-        if (!port.device) return jackOut.open(port.name, ownOutputPort) ? 0 : 1;
+        if (!port.device) return jack.openOutput(port.name, ownOutputPort) ? 0 : 1;
         if (!openPort(port, ownOutputPort)) return 1;
         openOut = port.device;
         return 0;
@@ -245,26 +272,33 @@ public:
         return result;
     }
 
+    double outputAhead() const { return jack.ahead(); }
+
+    platform::Delays delays() const {
+        const MidiCycle& cycle = jack.cycle();
+        return {cycle.lateOutput(), cycle.waitedInput(), cycle.lostInput()};
+    }
+
 private:
     void makeDevices() {
         if (!alsaTried) {
             alsaTried = true;
             if (alsaPresent()) {
-                makeInput(alsaIn, RtMidi::LINUX_ALSA);
-                makeOutput(alsaOut, RtMidi::LINUX_ALSA);
+                makeInput(alsaIn);
+                makeOutput(alsaOut);
+                makeOutput(alsaOutList);
             }
         }
-        if (!jackIn.midi && !jackOut.connected() && jackServerRunning()) {
-            makeInput(jackIn, RtMidi::UNIX_JACK);
+        if (!jack.connected() && jackServerRunning()) {
             std::lock_guard<std::mutex> guard(outputLock);
-            jackOut.connect(ownOutputClient);
+            jack.connect(ownJackClient);
         }
     }
 
-    static void makeInput(Device<RtMidiIn>& device, RtMidi::Api api) {
-        device.alsa = api == RtMidi::LINUX_ALSA;
+    static void makeInput(Device<RtMidiIn>& device) {
+        device.alsa = true;
         try {
-            device.midi = std::make_unique<RtMidiIn>(api, ownInputClient, inputQueueSize);
+            device.midi = std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, ownInputClient, inputQueueSize);
             device.midi->setErrorCallback(onInputError, &device);
             device.midi->ignoreTypes(true, true, true);
             device.midi->setCallback(onInput, device.midi.get());
@@ -273,11 +307,11 @@ private:
         }
     }
 
-    void makeOutput(Device<RtMidiOut>& device, RtMidi::Api api) {
+    void makeOutput(Device<RtMidiOut>& device) {
         std::lock_guard<std::mutex> guard(outputLock);
-        device.alsa = api == RtMidi::LINUX_ALSA;
+        device.alsa = true;
         try {
-            device.midi = std::make_unique<RtMidiOut>(api, ownOutputClient);
+            device.midi = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, ownOutputClient);
             device.midi->setErrorCallback(onOutputError, &device);
         } catch (const std::exception&) {
             device.midi.reset();
@@ -285,8 +319,8 @@ private:
     }
 
     int closeOutputLocked() {
-        if (jackOut.isOpen()) {
-            jackOut.close();
+        if (jack.outputOpen()) {
+            jack.closeOutput();
             return 0;
         }
         if (!openOut) return 1;
@@ -300,7 +334,7 @@ private:
         const int length = MidiMessageLength(status);
         if (length == 0) return 1;
         const unsigned char message[3] = {status, data1, data2};
-        if (jackOut.isOpen()) return jackOut.send(message, static_cast<uint8_t>(length), due);
+        if (jack.outputOpen()) return jack.send(message, static_cast<uint8_t>(length), due);
         if (!openOut) return 1;
         openOut->failed = false;
         try {
@@ -313,16 +347,17 @@ private:
 
     bool alsaTried = false;
     Device<RtMidiIn> alsaIn;
-    Device<RtMidiIn> jackIn;
     Device<RtMidiOut> alsaOut;
-    JackMidiOut jackOut;
+    Device<RtMidiOut> alsaOutList;  // lists the ALSA outputs, so that listing never touches alsaOut
     std::vector<Port<RtMidiIn>> inputs;
     RtMidiIn* openIn = nullptr;
-    // Sends come from the GUI thread and the MIDI-input thread; the output objects, the output list
-    // and the open output are used under this lock only.
+    // Sends come from the GUI, scheduler and MIDI-input threads; the sending objects, the output
+    // list and the open output are used under this lock only, and only briefly.
     std::mutex outputLock;
     std::vector<Port<RtMidiOut>> outputs;
     Device<RtMidiOut>* openOut = nullptr;
+    // Declared last, so that it closes first at exit: its process callback sends through the rest.
+    JackMidi jack{onJackInput, nullptr};
 };
 
 // Made at the first use, after the main object, so it is destroyed before it: no input callback
@@ -338,6 +373,8 @@ namespace platform {
 
 int numInputs() { return backend().numInputs(); }
 int numOutputs() { return backend().numOutputs(); }
+int listedInputs() { return backend().listedInputs(); }
+int listedOutputs() { return backend().listedOutputs(); }
 bool inputName(int n, std::string& name) { return backend().inputName(n, name); }
 bool outputName(int n, std::string& name) { return backend().outputName(n, name); }
 int openInput(int n) { return backend().openInput(n); }
@@ -348,5 +385,7 @@ int sendShort(uint8_t status, uint8_t data1, uint8_t data2, double due) {
     return backend().sendShort(status, data1, data2, due);
 }
 int reset() { return backend().reset(); }
+double outputAhead() { return backend().outputAhead(); }
+Delays delays() { return backend().delays(); }
 
 }  // namespace platform

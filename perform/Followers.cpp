@@ -55,9 +55,12 @@ void Followers::sendPendingNow(const Song& song, const Parts& parts) {
 }
 
 // Events due by now are sent at once; they come first, since the due times grow with the events.
+// Those due within the scheduler's lead are sent at once too, with their due times, since the
+// scheduler would hand them over no earlier: the output places them at their frames.
 void Followers::handOver(const Song& song, const Parts& parts, uint32_t begin, const Event* group, const Event* next,
                          double now) {
     const double r = tempo_.ratio();
+    const double lead = scheduler_.lead();
     uint32_t i = begin;
     nextToPlay_ = UINT32_MAX;
     for (; i < song.numEvents; ++i) {
@@ -67,6 +70,10 @@ void Followers::handOver(const Song& song, const Parts& parts, uint32_t begin, c
         const double due = now + (e.time - group->time) * r;
         if (due <= now) {
             player_(context_, i, 0.0);
+            continue;
+        }
+        if (due <= now + lead) {
+            player_(context_, i, due);
             continue;
         }
         if (!scheduler_.add(i, due)) {

@@ -68,25 +68,31 @@ void Scheduler::stop() {
     timer_ = -1;
 }
 
-bool Scheduler::add(uint32_t event, double due) {
+double Scheduler::lead() const {
+    const double wanted = ahead_ ? ahead_() : 0.0;
+    return wanted > 0.0 ? wanted + wakeMargin : 0.0;
+}
+
+bool Scheduler::add(uint32_t event, double due, bool ahead) {
     if (count_ == capacity) return false;
-    heap_[count_] = {due, nextOrder_++, event};
+    const double playAt = ahead ? due - lead() : due;
+    heap_[count_] = {playAt, due, nextOrder_++, event};
     siftUp(count_++);
-    if (due < armedFor_) wakeAt(due);
+    if (playAt < armedFor_) wakeAt(playAt);
     return true;
 }
 
 void Scheduler::cancel() { count_ = 0; }
 
 double Scheduler::runDue(double now) {
-    while (count_ > 0 && heap_[0].due <= now) {
+    while (count_ > 0 && heap_[0].playAt <= now) {
         const Entry entry = popFirst();
         player_(context_, entry.event, entry.due);
     }
     return nextDue();
 }
 
-double Scheduler::nextDue() const { return count_ > 0 ? heap_[0].due : infinity; }
+double Scheduler::nextDue() const { return count_ > 0 ? heap_[0].playAt : infinity; }
 
 bool Scheduler::holds(uint32_t event) const {
     for (uint32_t i = 0; i < count_; ++i)

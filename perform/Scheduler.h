@@ -1,6 +1,9 @@
 #pragma once
 // Timed output: song events handed over with their due times on the program's clock are played,
 // each at its time, by a thread of its own that sleeps on the monotonic clock until the next one.
+// An output that places messages at their frames (JACK) wants them ahead of their due time: the
+// events are then played that much earlier, with their due times, so that they reach a cycle that
+// still holds their frame.
 //
 // The queue belongs to the engine: add, cancel and runDue are called with the engine lock held,
 // and the thread takes that lock for each round of playing, so a cancel under the lock is final:
@@ -16,6 +19,10 @@ public:
     using Clock = double (*)();
     // Plays one due event (an index into the song's events) that fell due at `due`.
     using Player = void (*)(void* context, uint32_t event, double due);
+    // How long before its due time the output wants a timed message (seconds).
+    using Ahead = double (*)();
+    // The thread's own allowance for waking late, added to what the output wants.
+    static constexpr double wakeMargin = 0.002;
 
     static constexpr uint32_t capacity = 8192;
 
@@ -28,29 +35,37 @@ public:
     bool start();
     void stop();
 
-    // Queues an event; events due at the same time are played in the order they were added.
-    // False, with nothing queued, when the queue is full.
-    bool add(uint32_t event, double due);
+    // Where the output's need comes from; none: every event is played when due.
+    void setAhead(Ahead ahead) { ahead_ = ahead; }
+    // How long before its due time an event for the output is played: what the output wants plus
+    // the wake-up margin, or 0 when it wants nothing.
+    double lead() const;
+
+    // Queues an event; events due at the same time are played in the order they were added. A
+    // mark for the engine itself (not ahead) is played when due, events for the output lead()
+    // before. False, with nothing queued, when the queue is full.
+    bool add(uint32_t event, double due, bool ahead = true);
     // Empties the queue.
     void cancel();
-    // Plays every event due at or before now, in order; the due time of the next one, or
-    // infinity when none is left.
+    // Plays every event to be played at or before now, in order; when the next one is to be
+    // played, or infinity when none is left.
     double runDue(double now);
     uint32_t pending() const { return count_; }
-    // The due time of the next event, or infinity.
+    // When the next event is to be played, or infinity.
     double nextDue() const;
     // The event waits in the queue.
     bool holds(uint32_t event) const;
 
 private:
     struct Entry {
+        double playAt;
         double due;
         uint64_t order;
         uint32_t event;
     };
 
     static bool before(const Entry& a, const Entry& b) {
-        return a.due < b.due || (a.due == b.due && a.order < b.order);
+        return a.playAt < b.playAt || (a.playAt == b.playAt && a.order < b.order);
     }
     void siftUp(uint32_t i);
     void siftDown(uint32_t i);
@@ -61,6 +76,7 @@ private:
     Clock clock_;
     Player player_;
     void* context_;
+    Ahead ahead_ = nullptr;
     std::recursive_mutex& engineLock_;
     std::unique_ptr<Entry[]> heap_;
     uint32_t count_ = 0;

@@ -110,6 +110,7 @@ void Nolari::playScheduled(uint32_t event, double due) {
     }
     if (!hasSong() || event >= song->numEvents) return;
     followers.played(event);
+    if (listening) listenPlayed = static_cast<int32_t>(event + 1);
     Event* e = &song->events[event];
     playRange(e, e + 1, 127, 127, due);
 }

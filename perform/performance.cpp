@@ -60,10 +60,11 @@ int Nolari::groupMaxVelocity(Event* first, Event* end) const {
     return max;
 }
 
-void Nolari::tap(int index, int velocity) {
+void Nolari::tap(int index, int velocity, double at) {
     std::lock_guard guard(engineLock);
     Event* q = currentEvent();
     if (!q) return;
+    if (at == 0.0) at = clockSeconds();
     if (index > 0 && index < 128 && !held[index]) {
         held[index] = 1;
         ++heldCount;
@@ -83,7 +84,7 @@ void Nolari::tap(int index, int velocity) {
 
     Event* group = p->start ? p : nullptr;
     if (group) {
-        tempoCurve.add(group->time, performerTempo.percentAt(group->time, clockSeconds()));
+        tempoCurve.add(group->time, performerTempo.percentAt(group->time, at));
         p = lastNoteOnOfGroup(p);
         if (!p->isLast) ++p;
     }
@@ -91,8 +92,7 @@ void Nolari::tap(int index, int velocity) {
     const int max = groupMaxVelocity(q, p);
     const int to = velocity != 0 ? std::clamp(velocity, 1, maxVelocity) : max;
     if (!meta->parts.allPlay())
-        followers.tap(*song, meta->parts, static_cast<uint32_t>(q - song->events), group, nextGroupStart(group),
-                      clockSeconds());
+        followers.tap(*song, meta->parts, static_cast<uint32_t>(q - song->events), group, nextGroupStart(group), at);
     playRange(q, p, static_cast<uint8_t>(max), static_cast<uint8_t>(to), 0.0, Role::Play);
     if (p->isLast && !p->isNoteOff()) allNotesOff();
     moveTo(p);
@@ -125,14 +125,15 @@ void Nolari::forgetHeldKeys() {
     heldCount = 0;
 }
 
-void Nolari::midiIn(uint8_t status, uint8_t data1, uint8_t data2) {
+void Nolari::midiIn(uint8_t status, uint8_t data1, uint8_t data2, double at) {
     std::lock_guard guard(engineLock);
+    output.setPresent(at);
     switch (MidiMessageType(status, data2)) {
     case 0x80:
         release(data1);
         break;
     case 0x90:
-        tap(data1, data2);
+        tap(data1, data2, at);
         break;
     case 0xA0:
     case 0xB0:
@@ -144,6 +145,14 @@ void Nolari::midiIn(uint8_t status, uint8_t data1, uint8_t data2) {
     default:
         break;
     }
+    output.setPresent(0.0);
+}
+
+bool Nolari::tryMidiIn(uint8_t status, uint8_t data1, uint8_t data2, double at) {
+    std::unique_lock guard(engineLock, std::try_to_lock);
+    if (!guard.owns_lock()) return false;
+    midiIn(status, data1, data2, at);
+    return true;
 }
 
 void Nolari::startListening() {
@@ -153,18 +162,38 @@ void Nolari::startListening() {
     allNotesOff();
     // The performer stops playing to listen: the tempo is measured afresh after it.
     breakTempo();
-    listenIndex = static_cast<int32_t>(start - song->events);
-    const double now = clockSeconds();
+    listenIndex = listenPlayed = static_cast<int32_t>(start - song->events);
+    // Begun one lead ahead, so that the first events reach the output in time for their frames.
+    const double now = clockSeconds() + scheduler.lead();
     const double speed = meta->listenSpeed / 100.0;
     listenEnd = now + 0.5 * meta->zoom / speed;
     listenOffset = now - start->time / speed;
     listening = true;
     // Ahead of every event due at the end itself, which is not played.
-    scheduler.add(listenEndMark, listenEnd);
+    scheduler.add(listenEndMark, listenEnd, false);
     queueListenBatch();
 }
 
 double Nolari::listenDue(const Event& e) const { return e.time * 100.0 / meta->listenSpeed + listenOffset; }
+
+// Listening goes on from the first event not yet played, at the new speed, and ends where it would
+// have ended in the song. The song time reached is the clock's, but never before what was played.
+void Nolari::setListenSpeed(int percent) {
+    std::lock_guard guard(engineLock);
+    const int before = meta->listenSpeed;
+    meta->listenSpeed = percent;
+    if (!listening || !hasSong()) return;
+    const double now = clockSeconds() + scheduler.lead();
+    double reached = (now - listenOffset) * before / 100.0;
+    if (listenPlayed > 0) reached = std::max(reached, song->events[listenPlayed - 1].time);
+    const double end = (listenEnd - listenOffset) * before / 100.0;
+    listenOffset = now - reached * 100.0 / percent;
+    listenEnd = listenOffset + end * 100.0 / percent;
+    scheduler.cancel();
+    listenIndex = listenPlayed;
+    scheduler.add(listenEndMark, listenEnd, false);
+    queueListenBatch();
+}
 
 void Nolari::queueListenBatch() {
     const uint32_t end = song->numEvents;

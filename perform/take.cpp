@@ -45,10 +45,15 @@ void Nolari::saveTake() {
         return;
     }
     savedTakePath = path;
+    // Taps move the position on the MIDI-input thread; the file is written outside the lock.
+    bool loaded = false;
+    uint32_t at = 0;
     {
         std::lock_guard guard(engineLock);
-        if (songLoaded) meta->save(*song);
+        loaded = songLoaded;
+        at = meta->position;
     }
+    if (loaded) meta->save(*song, at);
     logSaved(path, summary);
 }
 

@@ -236,9 +236,9 @@ bool readTag(Meta& meta, Song& song, GroupTicks& groups, const std::string& tag,
     return true;
 }
 
-void writeSettings(FILE* out, const Meta& meta) {
+void writeSettings(FILE* out, const Meta& meta, uint32_t position) {
     std::fprintf(out, "ZOOM %s\n", formatG(meta.zoom).c_str());
-    std::fprintf(out, "POSITION %d\n", static_cast<int>(meta.position));
+    std::fprintf(out, "POSITION %d\n", static_cast<int>(position));
     std::fprintf(out, "CHAN16MUTE %d\n", meta.chan16Mute ? 1 : 0);
     std::fprintf(out, "SENDPEDALEVENTS %d\n", meta.sendPedalEvents ? 1 : 0);
     std::fprintf(out, "SENDSYSTEMEXCLUSIVE %d\n", meta.sendSystemExclusive ? 1 : 0);
@@ -296,6 +296,12 @@ void writeGroups(FILE* out, const Song& song) {
     if (found != song.numGroups)
         logMessage("ERROR: Meta::save numGroupsFound(%d) != song->numGroups(%d)\n", static_cast<int>(found),
                    static_cast<int>(song.numGroups));
+}
+
+void writeMetadata(FILE* out, const Meta& meta, const Song& song, uint32_t position) {
+    writeSettings(out, meta, position);
+    writeParts(out, meta, song);
+    writeGroups(out, song);
 }
 
 bool isPlayedNoteOn(const Event& e, const Parts& parts) { return e.isNoteOn() && parts.plays(e); }
@@ -410,19 +416,17 @@ void Meta::loadFromText(const std::string& songPath, Song& s, std::string_view t
     applyNoteGroups(s, parts, groups);
 }
 
-void Meta::save(Song& s) {
+void Meta::save(Song& s) { save(s, position); }
+
+void Meta::save(const Song& s, uint32_t at) {
     if (path.empty()) return;
     AtomicSave save(path);
     if (!save.out()) return;
-    write(save.out(), s);
+    writeMetadata(save.out(), *this, s, at);
     save.commit();
 }
 
-void Meta::write(FILE* out, const Song& s) const {
-    writeSettings(out, *this);
-    writeParts(out, *this, s);
-    writeGroups(out, s);
-}
+void Meta::write(FILE* out, const Song& s) const { writeMetadata(out, *this, s, position); }
 
 void Meta::reset() {
     zoom = 10.0;
@@ -448,30 +452,44 @@ void Meta::createDefault(Song& s) {
     save(s);
 }
 
-int Meta::histogramCutoff(Song& s) {
+int Meta::histogramCutoff(Song& s) { return cutoff(s, parts); }
+
+int Meta::cutoff(const Song& s, const Parts& played) const {
     double bins[numBins] = {};
-    countNoteDistances(s, parts, bins);
+    countNoteDistances(s, played, bins);
     smooth(bins);
     sharpenAndClamp(bins, histogramFile.empty() ? searchedBins : numBins);
     writeHistogram(histogramFile, bins);
     return gapCutoff(bins);
 }
 
-void Meta::findDefaultGroups(Song& s) {
+void Meta::findDefaultGroups(Song& s) { regroup(s, defaultGrouping(s, parts)); }
+
+// A group starts at the first played note-on and at every one that follows the one before it by
+// more than the cutoff, which is then the first played note-on at its tick.
+Regrouping Meta::defaultGrouping(const Song& s, const Parts& played) const {
     LogBatch batch;
-    const int cutoff = histogramCutoff(s);
-    if (trace) logMessage("Meta::findDefaultGroups(%s), cutoff = %d\n", path.c_str(), cutoff);
-    s.clearGroups();
-    const Event* first = firstNoteOn(s, parts);
-    if (!first) return;
-    s.startGroupAt(first->ticks, &parts);
-    uint32_t previous = first->ticks;
-    for (const Event* e = first + 1; e != s.events + s.numEvents; ++e) {
-        if (!isPlayedNoteOn(*e, parts)) continue;
-        const uint32_t gap = e->ticks - previous;
-        previous = e->ticks;
-        if (gap > static_cast<uint32_t>(cutoff)) s.startGroupAt(e->ticks, &parts);
+    const int gapCutoff = cutoff(s, played);
+    if (trace) logMessage("Meta::findDefaultGroups(%s), cutoff = %d\n", path.c_str(), gapCutoff);
+    Regrouping grouping;
+    const Event* first = firstNoteOn(s, played);
+    uint32_t previous = first ? first->ticks : 0;
+    for (uint32_t i = 0; i < s.numEvents; ++i) {
+        const Event& e = s.events[i];
+        bool starts = false;
+        if (isPlayedNoteOn(e, played)) {
+            starts = &e == first || e.ticks - previous > static_cast<uint32_t>(gapCutoff);
+            previous = e.ticks;
+        }
+        if (starts) logGroupCount(++grouping.groups);
+        if (starts != (e.start != 0)) grouping.flips.push_back(i);
     }
+    return grouping;
+}
+
+void Meta::regroup(Song& s, const Regrouping& grouping) {
+    for (uint32_t i : grouping.flips) s.events[i].start = !s.events[i].start;
+    s.numGroups = grouping.groups;
 }
 
 bool Meta::isMarker(uint32_t index) const {

@@ -6,10 +6,18 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "song/Parts.h"
 
 class Song;
+
+// A grouping computed without touching the song: the events whose group-start flag changes, and
+// the number of groups after the change.
+struct Regrouping {
+    std::vector<uint32_t> flips;
+    uint32_t groups = 0;
+};
 
 // The speeds listening can play at, in percent of the song's own tempo.
 inline constexpr int listenSpeeds[] = {50, 75, 100, 125};
@@ -25,12 +33,19 @@ public:
     void save(Song& song);
     // What save writes into its file.
     void write(FILE* out, const Song& song) const;
+    // Saves with the position given, as read under the engine lock, for a save made outside it.
+    void save(const Song& song, uint32_t at);
     void reset();
     void createDefault(Song& song);
 
     // Both look at the note-ons of the parts the performer plays only.
     int histogramCutoff(Song& song);
     void findDefaultGroups(Song& song);
+    // The default grouping for the parts given, against the song's present one; writes
+    // "histogram.xls" and changes nothing else, so that it can run outside the engine lock.
+    Regrouping defaultGrouping(const Song& song, const Parts& played) const;
+    // Makes the grouping the song's, touching only the flags that change.
+    static void regroup(Song& song, const Regrouping& grouping);
 
     bool isMarker(uint32_t index) const;
     void setMarker(uint32_t index);
@@ -68,4 +83,5 @@ public:
 
 private:
     void traceMarkers(const char* operation, uint32_t index) const;
+    int cutoff(const Song& song, const Parts& played) const;
 };

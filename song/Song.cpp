@@ -526,6 +526,10 @@ const std::string& Song::trackName(uint32_t track) const {
     return track < trackNames.size() ? trackNames[track] : none;
 }
 
+void logGroupCount(uint32_t numGroups) {
+    if (numGroups > 4000) logMessage("numGroups: %d\n", static_cast<int>(numGroups));
+}
+
 void Song::clearGroups() {
     for (uint32_t i = 0; i < numEvents; ++i) events[i].start = 0;
     numGroups = 0;
@@ -542,7 +546,7 @@ bool Song::startGroupAt(uint32_t ticks, const Parts* parts) {
         if (e.ticks == ticks && e.isNoteOn() && (!parts || parts->plays(e))) {
             e.start = 1;
             ++numGroups;
-            if (numGroups > 4000) logMessage("numGroups: %d\n", static_cast<int>(numGroups));
+            logGroupCount(numGroups);
             return true;
         }
         if (e.ticks > ticks) return false;

@@ -61,6 +61,9 @@ struct Instrument {
     Color narrowColor;
 };
 
+// A song of many groups logs their count as each one beyond the 4000th is added.
+void logGroupCount(uint32_t numGroups);
+
 class Song {
 public:
     Song();

@@ -352,10 +352,13 @@ TEST_F(Devices, WithoutDevicesEachSubmenuSaysSoAndItsEntryDoesNothing) {
     EXPECT_EQ(dir.log(), "");
 }
 
-TEST_F(Devices, MenusFollowThePortListAtMostOnceASecond) {
+TEST_F(Devices, MenusFollowThePortListAtMostOnceASecondAskingForEachListOnce) {
     ports.inputs = {"Keyboard"};
+    ports.outputs = {"Piano", "Organ", "Strings"};
     app->deviceMenus.shown(menuContents(*app).devices);
+    ports.listings = 0;
     EXPECT_FALSE(app->deviceMenus.portsChanged(10.0));
+    EXPECT_EQ(ports.listings, 2) << "the inputs and the outputs, each asked for once";
     ports.inputs.push_back("Pads");
     EXPECT_FALSE(app->deviceMenus.portsChanged(10.5));
     EXPECT_TRUE(app->deviceMenus.portsChanged(11.0));

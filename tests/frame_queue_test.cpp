@@ -1,5 +1,6 @@
-// The queue between the sending threads and the JACK process callback: the frame each message is
-// written at, the order they leave in, and nothing lost between two threads.
+// The queue between the sending threads and the JACK process callback, and the clock of the
+// server's frames: the frame each message is written at, the order they leave in, nothing lost
+// between two threads, and frames' times that the callback's wake-up jitter does not move.
 
 #include <gtest/gtest.h>
 
@@ -16,20 +17,22 @@ struct Written {
     bool operator==(const Written&) const = default;
 };
 
-// 256 frames in 5120 µs: 20 µs a frame; a cycle starting at 1 s.
-constexpr uint64_t start = 1000000;
-constexpr FrameQueue::Cycle first{start, start + 5120, 0.0};
-constexpr FrameQueue::Cycle second{start + 5120, start + 10240, 0.0};
+constexpr double rate = 48000.0;
+// Cycles of 256 frames; the first from frame 48000, whose time is 1 s.
+constexpr uint64_t first = 48000;
+constexpr uint64_t second = first + 256;
+double at(uint64_t frame) { return static_cast<double>(frame) / rate; }
 
 class FrameQueueCycle : public ::testing::Test {
 protected:
-    void push(uint8_t status, uint64_t dueUs) {
+    FrameQueueCycle() { clock.cycle(first, rate, 1.0); }
+    void push(uint8_t status, double due) {
         const uint8_t bytes[3] = {status, 60, 100};
-        ASSERT_TRUE(queue.push(bytes, 3, dueUs));
+        ASSERT_TRUE(queue.push(bytes, 3, due));
     }
-    std::vector<Written> drain(const FrameQueue::Cycle* cycle, int writable = 1000) {
+    std::vector<Written> drain(uint64_t cycle, const FrameClock* times, int writable = 1000) {
         std::vector<Written> written;
-        queue.drain(256, cycle, [&](uint32_t frame, const uint8_t* bytes, uint8_t length) {
+        late += queue.drain(cycle, 256, times, [&](uint32_t frame, const uint8_t* bytes, uint8_t length) {
             EXPECT_EQ(length, 3);
             if (writable-- == 0) return false;
             written.push_back({frame, bytes[0]});
@@ -37,47 +40,53 @@ protected:
         });
         return written;
     }
+    FrameClock clock;
     FrameQueue queue;
+    uint32_t late = 0;
 };
 
 }  // namespace
 
 TEST_F(FrameQueueCycle, TimedMessagesLandAtTheFrameOfTheirDueTimeOrWaitForTheirCycle) {
-    push(0x90, start + 1000);
-    push(0x91, start + 2000);
-    push(0x92, start + 6000);
-    push(0x93, start + 6100);
-    EXPECT_EQ(drain(&first), (std::vector<Written>{{50, 0x90}, {100, 0x91}}));
-    EXPECT_EQ(drain(&second), (std::vector<Written>{{44, 0x92}, {49, 0x93}}));
+    push(0x90, at(first + 50));
+    push(0x91, at(first + 100));
+    push(0x92, at(second + 44));
+    push(0x93, at(second + 49));
+    EXPECT_EQ(drain(first, &clock), (std::vector<Written>{{50, 0x90}, {100, 0x91}}));
+    EXPECT_EQ(drain(second, &clock), (std::vector<Written>{{44, 0x92}, {49, 0x93}}));
     EXPECT_TRUE(queue.empty());
-    const FrameQueue::Cycle delayed{start, start + 5120, 1000.0};
-    push(0x94, start + 1000);
-    EXPECT_EQ(drain(&delayed), (std::vector<Written>{{100, 0x94}})) << "the delay moves every timed message alike";
+    EXPECT_EQ(late, 0u);
 }
 
-TEST_F(FrameQueueCycle, UntimedLateOrUnplaceableMessagesGoAtTheEarliestFrameAndFramesNeverGoBack) {
+TEST_F(FrameQueueCycle, UntimedAndLateMessagesGoAtTheEarliestFrameAndFramesNeverGoBack) {
     push(0x90, 0);
-    push(0x91, start - 3000);
-    push(0x92, start + 2000);
-    push(0x93, start + 1000);
-    EXPECT_EQ(drain(&first), (std::vector<Written>{{0, 0x90}, {0, 0x91}, {100, 0x92}, {100, 0x93}}));
-    push(0x94, start + 6000);
-    EXPECT_EQ(drain(nullptr), (std::vector<Written>{{0, 0x94}})) << "without the cycle's times";
+    push(0x91, at(first - 144));
+    push(0x92, at(first + 100));
+    push(0x93, at(first + 50));
+    EXPECT_EQ(drain(first, &clock), (std::vector<Written>{{0, 0x90}, {0, 0x91}, {50, 0x92}, {50, 0x93}}));
+    EXPECT_EQ(late, 1u) << "only the timed message whose frame had passed is late";
+    push(0x94, at(second + 100));
+    EXPECT_EQ(drain(second, nullptr), (std::vector<Written>{{0, 0x94}})) << "without the frames' times";
 }
 
-TEST_F(FrameQueueCycle, AnUntimedMessageTakesTheTimedOnesBeforeItAlongAtOnce) {
-    push(0x90, start + 3000);
-    push(0x91, start + 9000);
+// A tap's messages are due at its input frame: what was queued before them leaves no later.
+TEST_F(FrameQueueCycle, AMessageDueNowTakesThoseQueuedBeforeItAlongToItsFrame) {
+    push(0x90, at(first + 20));
+    push(0x91, at(second + 300));
+    push(0x92, at(first + 100));
+    push(0x93, at(second + 10));
+    EXPECT_EQ(drain(first, &clock), (std::vector<Written>{{20, 0x90}, {100, 0x91}, {100, 0x92}}));
     push(0xB0, 0);  // a silence
-    push(0x92, start + 4000);
-    EXPECT_EQ(drain(&first), (std::vector<Written>{{0, 0x90}, {0, 0x91}, {0, 0xB0}, {200, 0x92}}));
+    push(0x94, at(second + 200));
+    EXPECT_EQ(drain(second, &clock), (std::vector<Written>{{0, 0x93}, {0, 0xB0}, {200, 0x94}}));
+    EXPECT_EQ(late, 0u);
 }
 
 TEST_F(FrameQueueCycle, AWriteThatFailsIsRetriedFirstInTheNextCycleAndAFullRingRefuses) {
     push(0x90, 0);
     push(0x91, 0);
-    EXPECT_EQ(drain(&first, 1), (std::vector<Written>{{0, 0x90}}));
-    EXPECT_EQ(drain(&second), (std::vector<Written>{{0, 0x91}}));
+    EXPECT_EQ(drain(first, &clock, 1), (std::vector<Written>{{0, 0x90}}));
+    EXPECT_EQ(drain(second, &clock), (std::vector<Written>{{0, 0x91}}));
     const uint8_t bytes[3] = {0x90, 60, 100};
     for (uint32_t i = 0; i < FrameQueue::capacity; ++i) ASSERT_TRUE(queue.push(bytes, 3, 0));
     EXPECT_FALSE(queue.push(bytes, 3, 0));
@@ -87,12 +96,14 @@ TEST_F(FrameQueueCycle, AWriteThatFailsIsRetriedFirstInTheNextCycleAndAFullRingR
 
 TEST(FrameQueueThreads, EveryMessageArrivesOnceAndInOrderWhileBothSidesRun) {
     FrameQueue queue;
+    FrameClock clock;
+    clock.cycle(first, rate, 1.0);
     constexpr uint32_t count = 200000;
     std::thread sender([&] {
         for (uint32_t i = 0; i < count;) {
             const uint8_t bytes[3] = {static_cast<uint8_t>(0x80 | (i >> 14)), static_cast<uint8_t>((i >> 7) & 127),
                                       static_cast<uint8_t>(i & 127)};
-            if (queue.push(bytes, 3, i % 3 ? 0 : start + i % 5000)) ++i;
+            if (queue.push(bytes, 3, i % 3 ? 0 : at(first + i % 240))) ++i;
             else std::this_thread::yield();
         }
     });
@@ -103,11 +114,21 @@ TEST(FrameQueueThreads, EveryMessageArrivesOnceAndInOrderWhileBothSidesRun) {
         ++received;
         return true;
     };
-    while (received < count) {
-        queue.drain(256, &first, take);
-        queue.drain(256, &second, take);
-    }
+    while (received < count) queue.drain(first, 256, &clock, take);
     sender.join();
     EXPECT_TRUE(inOrder);
     EXPECT_EQ(received, count);
+}
+
+TEST(FrameClockTimes, TheEarliestCallbackSetsTheFramesTimesAndOnlyALastingShiftMovesThem) {
+    FrameClock clock;
+    EXPECT_FALSE(clock.known());
+    clock.cycle(0, rate, 10.0);
+    clock.cycle(256, rate, 10.0 + at(256) + 0.003);  // woken 3 ms late
+    EXPECT_DOUBLE_EQ(clock.timeOf(256), 10.0 + at(256));
+    clock.cycle(512, rate, 10.0 + at(512) - 0.0001);  // woken sooner than ever
+    EXPECT_DOUBLE_EQ(clock.timeOf(512), 10.0 + at(512) - 0.0001);
+    EXPECT_EQ(clock.frameAt(clock.timeOf(123456)), 123456);
+    for (uint64_t k = 3; k < 3 + 2 * FrameClock::blockCycles; ++k) clock.cycle(256 * k, rate, 20.0 + at(256 * k) + 0.0002 * (k % 2));
+    EXPECT_DOUBLE_EQ(clock.timeOf(0), 20.0) << "frames lost in a stall are followed";
 }

@@ -227,6 +227,8 @@ TEST(PortNames, OwnPortsAreRecognisedByTheirClient) {
     EXPECT_TRUE(IsOwnPort("Nolari In:in"));
     EXPECT_TRUE(IsOwnPort("Nolari Out:out"));
     EXPECT_TRUE(IsOwnPort("Nolari Out-01:out")) << "JACK renames a second Nolari's client";
+    EXPECT_TRUE(IsOwnPort("Nolari:in") && IsOwnPort("Nolari-02:out")) << "the JACK client";
+    EXPECT_FALSE(IsOwnPort("Nolarity:out"));
     EXPECT_FALSE(IsOwnPort("nolaricap:in"));
     EXPECT_FALSE(IsOwnPort("Nolari Outboard:midi"));
     EXPECT_FALSE(IsOwnPort("Nolari In-x:in"));

@@ -406,6 +406,20 @@ TEST_F(Listening, AtHalfSpeedTheSameStretchLastsTwiceAsLong) {
     EXPECT_EQ(takeSent().size(), 3u);
 }
 
+TEST_F(Listening, ASpeedChangeGoesOnFromWhereItGotAtTheNewSpeedToTheSamePlaceInTheSong) {
+    n.startListening();
+    playUntilSongTime(1.0);
+    EXPECT_EQ(takeSent(), joined(joined(chordOn, chordOff), {noteOn(0, 72, 100)}));
+    n.selectListenSpeed(50);
+    n.scheduler.runDue(1e12);
+    const MessageList after = takeSent();
+    ASSERT_EQ(after, (MessageList{noteOff(0, 72), noteOn(0, 74, 100), noteOff(0, 74)}));
+    EXPECT_DOUBLE_EQ(after[1].due - after[0].due, 1.0);
+    EXPECT_DOUBLE_EQ(after[2].due - after[1].due, 1.0);
+    EXPECT_DOUBLE_EQ(n.listenEnd - after[1].due, 6.0) << "listening ends 3 song seconds after the 74, at 50 %";
+    EXPECT_EQ(n.meta->listenSpeed, 50);
+}
+
 TEST_F(Listening, TheTimerEndsItWhenTheSchedulerHasNotPlayingWhatFellDueFirst) {
     n.startListening();
     n.listenTick();

@@ -56,6 +56,19 @@ TEST_F(SchedulerQueue, CancelEmptiesItAndAFullQueueRefusesMore) {
     EXPECT_TRUE(played.empty());
 }
 
+// An output that places messages at their frames gets them its period and a wake-up margin early,
+// with their due times; a mark for the engine plays when due.
+TEST_F(SchedulerQueue, EventsForAnOutputThatWantsThemAheadPlayEarlyMarksWhenDue) {
+    scheduler.setAhead([] { return 0.005; });
+    scheduler.add(7, 1.0, false);
+    scheduler.add(8, 1.0);
+    EXPECT_DOUBLE_EQ(scheduler.runDue(0.995), 1.0);
+    ASSERT_EQ(played.size(), 1u);
+    EXPECT_EQ(played[0].event, 8u);
+    EXPECT_EQ(played[0].due, 1.0);
+    EXPECT_DOUBLE_EQ(scheduler.lead(), 0.005 + Scheduler::wakeMargin);
+}
+
 double clockSeconds();
 
 TEST(SchedulerThread, PlaysEachEventOnceNoEarlierThanDueAndNothingAfterCancel) {

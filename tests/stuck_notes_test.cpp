@@ -4,7 +4,9 @@
 #include <GL/freeglut.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
+#include <thread>
 #include <set>
 #include <utility>
 
@@ -124,6 +126,28 @@ TEST_F(NoStuckNotes, SwitchingTheInputForgetsTheKeysHeldOnTheOldOne) {
     EXPECT_EQ(takeSent(), (MessageList{noteOff(0, 72)})) << "the release on the new input was swallowed";
     n.midiIn(0x80, 40, 0);
     EXPECT_TRUE(takeSent().empty()) << "a key held on the old input released nothing";
+}
+
+// Taps from another thread while the output switches again and again: none may reach the old
+// output after its silence, where its note would sound for good.
+TEST_F(NoStuckNotes, ATapFromAnotherThreadDuringAnOutputSwitchIsNeverLeftOnTheOldOutput) {
+    SongBuilder song;
+    for (int k = 0; k < 2000; ++k) song.note(0.1 * k, 0.05, static_cast<uint8_t>(40 + k % 40), 100, 0, true);
+    load(song);
+    recording::state().outputs = {"Piano", "Organ"};
+    recording::state().keep = false;
+    std::atomic<bool> done{false};
+    std::thread midi([&] {
+        for (int i = 1; !done; ++i) {
+            n.tryMidiIn(i % 2 ? 0x90 : 0x80, 60, 100, 0.0);
+            if (i % 2000 == 0) n.goToStart();
+        }
+    });
+    for (int k = 0; k <= 1000; ++k) n.selectMidiOut(k % 2);
+    done = true;
+    midi.join();
+    n.selectMidiOut(0);
+    EXPECT_EQ(recording::state().strandedNotes, 0);
 }
 
 TEST_F(NoStuckNotes, SongSwitchStopsListeningAndForgetsHeldKeysBeforeTheLoad) {

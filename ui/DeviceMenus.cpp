@@ -6,10 +6,12 @@ namespace {
 
 constexpr double checkInterval = 1.0;
 
+// The system is asked for its list once; the names come from that list.
 std::vector<Device> listed(int (*count)(), bool (*lookup)(int, std::string&)) {
     std::vector<Device> devices;
     std::string name;
-    for (int i = 0; i < count() && lookup(i, name); ++i)
+    const int listedCount = count();
+    for (int i = 0; i < listedCount && lookup(i, name); ++i)
         if (!IsOwnPort(name)) devices.push_back({i, name});
     return devices;
 }

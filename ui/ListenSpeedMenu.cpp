@@ -1,6 +1,5 @@
 // The "Listen speed" submenu: how fast listening plays the song, kept per song in its metadata.
 
-#include <mutex>
 #include <string>
 
 #include "app/Log.h"
@@ -22,9 +21,6 @@ void Nolari::selectListenSpeed(int percent) {
         logMessage("ERROR: Nolari::selectListenSpeed( %d ) invalid menu item\n", percent);
         return;
     }
-    {
-        std::lock_guard<std::recursive_mutex> guard(engineLock);
-        meta->listenSpeed = percent;
-    }
+    setListenSpeed(percent);
     menusDirty = true;
 }

@@ -211,18 +211,20 @@ void Nolari::selectMidiOut(int n) {
     menusDirty = true;
 }
 
+// The output is parked in the same hold of the lock as its silence: a tap that came between the two
+// would sound on the old output after its silence, and its Note Off would go to the new one.
 void Nolari::changeMidiOut(int n) {
     {
         std::lock_guard<std::recursive_mutex> guard(engineLock);
         allNotesOff();
         sendLocalControl(true);
+        ParkMidiOut(true);
     }
-    withOutputParked(*this, [&] {
-        SetMidiOut(midiOutDevice, false);
-        midiOutDevice = n;
-        SetMidiOut(n, true);
-    });
+    SetMidiOut(midiOutDevice, false);
+    midiOutDevice = n;
+    SetMidiOut(n, true);
     std::lock_guard<std::recursive_mutex> guard(engineLock);
+    ParkMidiOut(false);
     sendLocalControl(false);
     // The new output has not heard the instruments the song chose so far.
     sendProgramChanges();
@@ -252,17 +254,21 @@ void Nolari::selectMain(int item) {
     menusDirty = true;
 }
 
-// Regrouping changes what a tap plays next, so whatever sounds or waits is stopped first.
+// Regrouping changes what a tap plays next, so whatever sounds or waits is stopped first. The new
+// roles and grouping are made outside the engine lock (a long song takes milliseconds, and writes
+// the histogram and log lines), and swapped in under it; only this thread changes them.
 void Nolari::selectPart(int value) {
     PartChoice choice;
     if (!songLoaded || !decodePartChoice(value, meta->parts.count(), choice)) return;
-    // A look at the whole song, made before the lock so that no tap waits for it.
     if (choice.action == PartAction::SplitAutomatically) choice.pitch = automaticSplit(*song, choice.part);
+    Parts roles = meta->parts;
+    applyPartChoice(roles, choice);
+    const Regrouping grouping = meta->defaultGrouping(*song, roles);
     {
         std::lock_guard<std::recursive_mutex> guard(engineLock);
         allNotesOff();
-        applyPartChoice(meta->parts, choice);
-        meta->findDefaultGroups(*song);
+        std::swap(meta->parts, roles);
+        Meta::regroup(*song, grouping);
     }
     overviewImage.forget();
     menusDirty = true;

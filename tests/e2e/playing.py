@@ -55,6 +55,17 @@ def wait_notes(cap, count, what, timeout=10):
     return notes(cap.events())
 
 
+def tap_exactly(cap, interval, count, held):
+    """count taps (Note On 60) from the capture client, each interval frames after the one before
+    and held for `held` frames, every one at its exact frame; the first at the next period."""
+    for k in range(count):
+        if k == 0:
+            cap.send(b"\x90\x3c\x64")
+        else:
+            cap.send_after(interval - held, b"\x90\x3c\x64")
+        cap.send_after(held, b"\x80\x3c\x00")
+
+
 def heard_since(cap, before, low_notes, what, timeout=10):
     """Waits until low_notes note messages below middle C have arrived since `before` (the counts of
     cap.events() and cap.sent() then); returns the frames of the Note Ons sent since, and the notes

@@ -37,7 +37,7 @@ def programs(events):
 def synthesizer_chosen_from_the_menu_plays_and_a_new_output_gets_the_programs():
     with harness.Session(jack=True) as s:
         cap, _ = playing.start(s, "song.mid", song())
-        harness.wait_until(lambda: "Nolari In:in" in s.jack_ports(), 10, "Nolari's own input port")
+        harness.wait_until(lambda: "Nolari:in" in s.jack_ports(), 10, "Nolari's own input port")
 
         menu = open_menu(s, "midiOut", submenu=True)
         check(menu_entries(menu) == len(midi_outputs_offered(s)),

@@ -1,11 +1,13 @@
 """Playing along through a real JACK server: the bass track is made a Follow part from the Parts
-menu, the melody is tapped from the capture client at 1.5 times and at 0.75 times the song's tempo,
-and every bass Note On must arrive at its stretched due time: the tap's melody Note On plus its
-song-time distance from the tapped group times the performer's tempo, which is computed here from
-the capture client's own tap frames by the program's rule (the last ratio, the median of three
-once there are three). Prints the median and the worst difference for each speed, leaving out the
-first taps while the tempo settles and the bass notes an early tap sends at once. No bass note may
-be lost or left sounding. The metadata file keeps the role after Esc."""
+menu, the melody is tapped from the capture client at exactly 1.5 times and 0.75 times the song's
+tempo (each tap a whole number of frames after the one before), and every bass Note On must arrive
+at its stretched due time: the tap's melody Note On plus its song-time distance from the tapped
+group times the performer's tempo, which is computed here from the capture client's own tap frames
+by the program's rule (the last ratio, the median of three once there are three). Prints the
+median and the worst difference for each speed, leaving out the first taps while the tempo settles
+and the bass notes an early tap sends at once; and, from the third tap on, how far each off-beat
+bass Note On (half-way through the beat) lands from the midpoint of the melody Note Ons around it.
+No bass note may be lost or left sounding. The metadata file keeps the role after Esc."""
 
 import re
 import statistics
@@ -40,14 +42,15 @@ def bass_song_time(k):
     return (k * BEAT // BASS_PER_BEAT) / TICKS_PER_SECOND
 
 
-def tap_along(cap, interval, count):
-    """count taps from the capture client, one every interval seconds on an absolute schedule."""
-    start = time.monotonic()
-    for k in range(count):
-        time.sleep(max(0.0, start + k * interval - time.monotonic()))
-        cap.send(b"\x90\x3c\x64")
-        time.sleep(min(0.1, interval / 2))
-        cap.send(b"\x80\x3c\x00")
+def off_beat_errors(melody, bass_on):
+    """Each off-beat bass Note On's distance in frames from the midpoint of the melody Note Ons
+    around it, from the third tap on."""
+    errors = []
+    for k, note_on in enumerate(bass_on):
+        beat = k // BASS_PER_BEAT
+        if k % BASS_PER_BEAT == BASS_PER_BEAT // 2 and 2 <= beat < len(melody) - 1:
+            errors.append(note_on[0] - (melody[beat][0] + melody[beat + 1][0]) / 2)
+    return errors
 
 
 def play_along(s, cap, speed):
@@ -55,7 +58,9 @@ def play_along(s, cap, speed):
     between each bass Note On and its stretched due time."""
     beat_seconds = BEAT / TICKS_PER_SECOND
     before = len(cap.events()), len(cap.sent())
-    tap_along(cap, beat_seconds / speed, MELODY_NOTES)
+    interval = round(beat_seconds / speed * playing.RATE)
+    playing.tap_exactly(cap, interval, MELODY_NOTES, playing.RATE // 10)
+    time.sleep(MELODY_NOTES * interval / playing.RATE)
     bass_count = MELODY_NOTES * BASS_PER_BEAT
     taps, heard = playing.heard_since(cap, before, 2 * bass_count, "every bass Note On and Note Off")
     melody = [n for n in heard if n[1] == "on" and n[2] >= 60]
@@ -87,6 +92,10 @@ def play_along(s, cap, speed):
           "%d sent at once by an early tap; tempo ratio at the end %.3f; late server cycles so far %d"
           % (speed, statistics.median(ms), max(ms, key=abs), statistics.median(tap_ms), max(tap_ms, key=abs),
              len(ms), sent_at_once, ratios[-1], playing.xruns(s)))
+    midpoint_ms = [1000.0 * d / playing.RATE for d in off_beat_errors(melody, bass_on)]
+    print("speed %.2f: off-beat bass Note On minus the midpoint of the melody Note Ons around it, from the third "
+          "tap on: median %.3f ms, worst %.3f ms (n = %d)"
+          % (speed, statistics.median(midpoint_ms), max(midpoint_ms, key=abs), len(midpoint_ms)))
     return ms
 
 
@@ -109,6 +118,7 @@ def follow(s):
 
     s.key("Escape")
     check(s.wait_exit() == 0, "Esc did not end the program with status 0")
+    print("late output and waiting input logged: %r" % [l for l in s.log().splitlines() if l.startswith("JACK ")])
     meta = open(path + ".mta").read()
     check(re.search(r"^HARMONICCOLORING 0\nPART 1 1 FOLLOW\nNOTE_GROUPS %d$" % MELODY_NOTES, meta, re.M),
           "the metadata file does not keep the bass as a Follow part grouped on the melody:\n" + meta)

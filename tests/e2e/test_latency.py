@@ -4,7 +4,8 @@ input, which must deliver exactly one period later. Then 500 taps: a Note On sen
 input must come back as the group's first Note On at most one period later than the direct loop
 for at least 99 % of them. Prints the median, 99th percentile and maximum of both. A cycle the
 server runs late (an XRun on a busy machine) delays that cycle's messages by a period, so the
-direct loop too is held to 99 %, and the count of late cycles is printed beside the figures."""
+direct loop too is held to 99 %, and the count of late cycles is printed beside the figures.
+Last, ten taps at exact frames all over the period: each must arrive; their latencies are printed."""
 
 import subprocess
 
@@ -84,6 +85,23 @@ def taps(s, cap):
     return delays(sent, group_ons())
 
 
+def uneven_taps(s, cap):
+    """Each tap an exact, uneven number of frames after the message before it, told apart by its
+    velocity."""
+    before = len(cap.events()), len(cap.sent())
+    cap.send(b"\xb0\x14\x00")  # the reference the first tap is counted from
+    for k in range(10):
+        cap.send_after(6000 + 97 * k, bytes([0x90, 60, 101 + k]))
+        cap.send_after(2400, b"\x80\x3c\x00")
+    ons = lambda: [(n[0], n[3]) for n in playing.notes(cap.events()[before[0]:]) if n[1] == "on"]
+    wait_at_most(lambda: len(ons()) >= 10, 10)
+    sent = [f for f, m in cap.sent()[before[1]:] if playing.is_note_on(m)]
+    latencies = delays([(f, 101 + k) for k, f in enumerate(sent)], ons())
+    check(len(sent) == 10 and float("inf") not in latencies, "uneven taps lost: %r" % latencies)
+    print("ten taps at uneven frames (offsets in the period %s): latencies %s frames; late server cycles so far %d"
+          % ([f % playing.PERIOD for f in sent], latencies, playing.xruns(s)))
+
+
 def measure(s):
     cap = s.capture()
     loop = direct_loop(s, cap)
@@ -102,6 +120,7 @@ def measure(s):
     print("taps within %d frames: %d of %d; late server cycles in all: %d"
           % (bound, within, len(tapped), playing.xruns(s)))
     check(within >= 0.99 * len(tapped), "only %d of %d taps within one period of the direct loop" % (within, len(tapped)))
+    uneven_taps(s, cap)
     s.key("Escape")
     check(s.wait_exit() == 0, "Nolari did not exit cleanly")
 

@@ -55,19 +55,9 @@ def split_from_menu(s):
     quit_keeping_split(s, "the menu's split and role are not kept as expected")
 
 
-def tap_at_speed(cap):
-    """Every tap SPEED times the song's tempo, held HOLD_FRAMES, each at its exact frame."""
-    for k in range(RIGHT_NOTES):
-        if k == 0:
-            cap.send(b"\x90\x3c\x64")
-        else:
-            cap.send_after(TAP_FRAMES - HOLD_FRAMES, b"\x90\x3c\x64")
-        cap.send_after(HOLD_FRAMES, b"\x80\x3c\x00")
-
-
 def play_split(s, cap):
     before = len(cap.events()), len(cap.sent())
-    tap_at_speed(cap)
+    playing.tap_exactly(cap, TAP_FRAMES, RIGHT_NOTES, HOLD_FRAMES)
     left_count = RIGHT_NOTES * LEFT_PER_BEAT
     taps, heard = playing.heard_since(cap, before, 2 * left_count, "every left-hand Note On and Note Off", 15)
     right = [n for n in heard if n[1] == "on" and n[2] >= 60]

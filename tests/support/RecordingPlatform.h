@@ -4,7 +4,10 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
+
+class Nolari;
 
 struct MidiMessage {
     uint8_t status, data1, data2;
@@ -31,6 +34,12 @@ struct State {
     long long sentCount = 0;
     // Opening and closing a port takes this long, as a real device may.
     int portMicroseconds = 0;
+    double ahead = 0.0;  // what outputAhead reports
+    int listings = 0;    // how many times the port lists were asked for
+    // Notes an output was closed with: started on it, and ended neither by a Note Off nor a reset.
+    int strandedNotes = 0;
+    // The output is a JACK port: what is sent is also queued for cycle(), whose input goes here.
+    Nolari* jack = nullptr;
 };
 
 // Calls from the GUI thread and the MIDI-input thread may meet here; the platform functions keep
@@ -41,5 +50,12 @@ void reset();
 // Delivers one short message as the open input's callback would.
 void receive(uint8_t status, uint8_t data1, uint8_t data2);
 void receiveCode(unsigned code, uintptr_t param1, uintptr_t param2);
+
+// A JACK process cycle of 256 frames as the real back end runs it, for the engine in state().jack:
+// the input messages, at their frames, reach the engine with the times of their frames (or wait
+// while it is busy), then the output's queue is written; returns what it wrote, at which frames.
+// The first cycle after a reset begins at 100 s, the frames run at 48 kHz.
+using FramedList = std::vector<std::pair<uint32_t, MidiMessage>>;
+FramedList cycle(const FramedList& input = {});
 
 }  // namespace recording
