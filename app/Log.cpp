@@ -8,6 +8,7 @@
 #include <ctime>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "app/Nolari.h"
 
@@ -25,11 +26,66 @@ const char* const weekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"}
 const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
+// A load of a pathological song could log gigabytes; past this much a batch is written out early.
+constexpr std::size_t batchLimit = std::size_t{16} << 20;
+
+// The lines of this thread's open batches, and how many are open.
+struct Collected {
+    int depth = 0;
+    std::string text;
+};
+thread_local Collected collected;
+
+std::string logPath() { return startDirectory + "/" + "NolariLog.txt"; }
+
+void writeOut(std::string& text) {
+    if (text.empty()) return;
+    {
+        std::lock_guard<std::mutex> guard(logLock());
+        if (FILE* file = std::fopen(logPath().c_str(), "a")) {
+            std::fwrite(text.data(), 1, text.size(), file);
+            std::fclose(file);
+        }
+    }
+    text.clear();
+}
+
+void appendFormatted(std::string& text, const char* format, va_list args) {
+    char line[256];
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(line, sizeof line, format, args);
+    if (length >= 0 && static_cast<std::size_t>(length) < sizeof line) {
+        text.append(line, static_cast<std::size_t>(length));
+    } else if (length > 0) {
+        const std::size_t at = text.size();
+        text.resize(at + static_cast<std::size_t>(length) + 1);
+        std::vsnprintf(&text[at], static_cast<std::size_t>(length) + 1, format, again);
+        text.resize(at + static_cast<std::size_t>(length));
+    }
+    va_end(again);
+}
+
+void collectEntry(bool stamped, const char* format, va_list args) {
+    std::string& text = collected.text;
+    if (stamped) {
+        // The time stamp buffer is shared with the other threads' lines.
+        std::lock_guard<std::mutex> guard(logLock());
+        text.append(logTimestamp()).append(": ");
+    }
+    appendFormatted(text, format, args);
+    if (stamped && !endsInLineEnd(format)) text.push_back('\n');
+    if (text.size() >= batchLimit) writeOut(text);
+}
+
 void writeEntry(bool stamped, const char* format, va_list args) {
     if (logMuted) return;
+    if (collected.depth > 0) {
+        collectEntry(stamped, format, args);
+        return;
+    }
     std::lock_guard<std::mutex> guard(logLock());
-    const std::string path = startDirectory + "/" + "NolariLog.txt";
-    FILE* file = std::fopen(path.c_str(), "a");
+    FILE* file = std::fopen(logPath().c_str(), "a");
     if (!file) return;
     if (stamped) std::fprintf(file, "%s: ", logTimestamp());
     std::vfprintf(file, format, args);
@@ -75,9 +131,20 @@ void logStamped(const char* format, ...) {
 }
 
 void fatalError(const char* format, ...) {
+    // The lines collected so far come first, and the exit's own lines are written at once.
+    writeOut(collected.text);
+    collected.depth = 0;
     va_list args;
     va_start(args, format);
     writeEntry(true, format, args);
     va_end(args);
     exitProcess(1);
 }
+
+LogBatch::LogBatch() { ++collected.depth; }
+
+LogBatch::~LogBatch() {
+    if (collected.depth > 0 && --collected.depth == 0) writeOut(collected.text);
+}
+
+std::string LogBatch::take() { return std::exchange(collected.text, {}); }

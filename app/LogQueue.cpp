@@ -30,6 +30,7 @@ bool LogQueue::post(const char* format, va_list args) {
 }
 
 void LogQueue::flush() {
+    LogBatch batch;
     for (;;) {
         Slot& slot = slots_[head_ % capacity];
         if (slot.sequence.load(std::memory_order_acquire) != head_ + 1) break;

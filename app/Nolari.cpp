@@ -223,6 +223,8 @@ void Nolari::loadCurrentSong() {
     if (hadSong) meta->save(*song);
     keepLastTake();
     savedTakePath.clear();
+    // The load's lines, the song's and its metadata's, go to the log together.
+    LogBatch loadLines;
     const bool loaded = song->load(cfg_->currentSong);
     overviewImage.forget();
     if (windowReady) glutSetCursor(GLUT_CURSOR_LEFT_ARROW);

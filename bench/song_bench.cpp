@@ -1,37 +1,22 @@
-// Loading, analysing and grouping generated songs of 10 thousand to a million events.
+// Loading, analysing and grouping generated songs of 10 thousand to a million events, and a
+// collection of songs shaped like real ones (or the real songs of the folder NOLARI_SONGS names).
 //   ./build/nolari_bench --benchmark_filter=Song
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/Nolari.h"
 #include "song/Meta.h"
 #include "song/Song.h"
-#include "support/SmfWriter.h"
+#include "support/SongCollection.h"
 #include "support/TestEnv.h"
 
 namespace {
-
-// Four tracks on four channels. Each group is a fast run whose successive notes, one tick apart,
-// alternate between the tracks like a rolled chord; groups begin groupSpan ticks apart. Tempo
-// changes in the first track and a program change per track make the usual extras.
-std::string generatedSong(uint32_t events, uint32_t groups, uint32_t groupSpan) {
-    const uint32_t notesPerGroup = events / 2 / groups;
-    SmfWriter w(480);
-    for (uint8_t t = 0; t < 4; ++t) {
-        if (t > 0) w.track();
-        w.program(0, static_cast<uint8_t>(t * 8), t);
-        for (uint32_t g = 0; g < groups; ++g) {
-            const uint32_t start = g * groupSpan;
-            if (t == 0 && g % 100 == 50) w.tempo(start, 400000 + g % 7 * 20000);
-            for (uint32_t k = t; k < notesPerGroup; k += 4)
-                w.note(start + k, 3, static_cast<uint8_t>(40 + k * 7 % 48), 100, t);
-        }
-    }
-    return w.bytes();
-}
 
 // A song file in a private folder that is also the working directory, where "histogram.xls" goes.
 class SongInFolder {
@@ -107,6 +92,48 @@ void SongMetaSaveAndLoad(benchmark::State& state) {
     reportSong(state, song);
 }
 
+// The songs of the folder NOLARI_SONGS names (every .mid in it), or else a generated collection of
+// 113 songs shaped like real ones, written to a private folder.
+std::vector<std::string> collectionPaths(const TestDir& dir) {
+    std::vector<std::string> paths;
+    if (const char* folder = std::getenv("NOLARI_SONGS")) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            if (entry.path().extension() == ".mid") paths.push_back(entry.path().string());
+        return paths;
+    }
+    const std::vector<std::string> songs = songCollection(113);
+    for (std::size_t i = 0; i < songs.size(); ++i) {
+        paths.push_back(dir.file("song" + std::to_string(i) + ".mid"));
+        writeFile(paths.back(), songs[i]);
+    }
+    return paths;
+}
+
+// Opening every song of a collection for the first time: the reader and the analysis, and with
+// the second argument 1 also the default grouping and its histogram file.
+void SongCollectionLoad(benchmark::State& state) {
+    SongInFolder folder("");
+    const std::vector<std::string> paths = collectionPaths(folder.dir);
+    Song song;
+    Meta meta;
+    uint64_t events = 0, groups = 0;
+    for (auto _ : state) {
+        events = groups = 0;
+        for (const std::string& path : paths) {
+            if (!song.load(path)) continue;
+            if (state.range(0)) meta.findDefaultGroups(song);
+            events += song.numEvents;
+            groups += song.numGroups;
+        }
+        state.PauseTiming();
+        folder.dir.clearLog();
+        state.ResumeTiming();
+    }
+    state.counters["songs"] = static_cast<double>(paths.size());
+    state.counters["events"] = static_cast<double>(events);
+    state.counters["groups"] = static_cast<double>(groups);
+}
+
 // A metadata file of many PART lines changing one part's role back and forth, read onto a loaded
 // song: the roles take effect once, after the last line.
 void SongMetaLoadManyPartLines(benchmark::State& state) {
@@ -126,6 +153,7 @@ void SongMetaLoadManyPartLines(benchmark::State& state) {
 
 }  // namespace
 
+BENCHMARK(SongCollectionLoad)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(SongMetaLoadManyPartLines)->Args({1000000, 1})->Args({1000000, 70000})->Unit(benchmark::kMillisecond);
 BENCHMARK(SongLoadAnalyseGroup)
     ->Args({10000, 40})

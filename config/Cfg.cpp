@@ -3,33 +3,22 @@
 #include <GL/freeglut.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include "app/AtomicSave.h"
 #include "app/Log.h"
 #include "app/Nolari.h"
+#include "app/SettingsText.h"
 
 namespace {
 
-constexpr int maxWord = 20;
-constexpr int maxLine = 1000;
-
-// Reads the next blank-separated word of at most 20 characters; a longer word continues as the
-// next word.
-bool readWord(FILE* file, char (&word)[maxWord + 1]) { return std::fscanf(file, "%20s", word) == 1; }
-
-bool readInt(FILE* file, int& value) { return std::fscanf(file, "%d", &value) == 1; }
-
-// Reads the rest of the current line without its line end (a Windows one too) and leading blanks.
-bool readRestOfLine(FILE* file, std::string& value) {
-    char line[maxLine];
-    if (!std::fgets(line, sizeof line, file)) return false;
-    std::size_t end = std::strlen(line);
-    while (end > 0 && (line[end - 1] == '\n' || line[end - 1] == '\r')) --end;
-    std::size_t begin = 0;
-    while (begin < end && line[begin] == ' ') ++begin;
-    value.assign(line + begin, end - begin);
+// As "%d" reads a number: the low 32 bits of what the text says.
+bool readInt(TextCursor& in, int& value) {
+    int64_t wide = 0;
+    if (!in.integer(wide)) return false;
+    value = asInt(wide);
     return true;
 }
 
@@ -44,26 +33,33 @@ WindowCorner frameCorner(WindowCorner client, int borderWidth, int headerHeight)
 std::string Cfg::path() const { return startDirectory + "/" + "Nolari.cfg"; }
 
 void Cfg::load() {
-    colorScheme = 0;
     const std::string file = path();
-    FILE* in = std::fopen(file.c_str(), "r");
-    if (!in) {
+    std::string text;
+    if (!readSettingsFile(file, text)) {
+        colorScheme = 0;
         logMessage("ERROR: Cfg::load() '%s' not found, using defaults\n", file.c_str());
         return;
     }
-    char word[maxWord + 1];
-    bool ok = true;
-    while (ok && readWord(in, word)) ok = readSetting(in, word, file);
-    if (ok) logConfig();
-    std::fclose(in);
+    loadFromText(text);
+}
+
+void Cfg::loadFromText(std::string_view text) {
+    LogBatch batch;
+    colorScheme = 0;
+    const std::string file = path();
+    TextCursor in{text.data(), text.data() + text.size()};
+    std::string word;
+    while (in.token(word))
+        if (!readSetting(in, word.c_str(), file)) return;
+    logConfig();
 }
 
 // Reads the value of one tag. A failure logs its line and returns false, which stops reading;
 // the failures that say "using defaults" also put the colour scheme back to 0.
-bool Cfg::readSetting(FILE* in, const char* word, const std::string& file) {
+bool Cfg::readSetting(TextCursor& in, const char* word, const std::string& file) {
     int value = 0;
     if (!std::strcmp(word, "CURRENTSONG")) {
-        if (readRestOfLine(in, currentSong)) return hasCurrentSong = true;
+        if (in.restOfLine(currentSong)) return hasCurrentSong = true;
         logStamped("ERROR: CURRENTSONG not followed by path, using defaults\n");
     } else if (!std::strcmp(word, "FULLSCREEN")) {
         if (readInt(in, value)) return (fullScreen = value != 0), true;
@@ -75,10 +71,10 @@ bool Cfg::readSetting(FILE* in, const char* word, const std::string& file) {
         if (readInt(in, xpos) && readInt(in, ypos) && readInt(in, width) && readInt(in, height)) return true;
         logStamped("ERROR: SCREENINFO not followed by x/y/width/height, using defaults\n");
     } else if (!std::strcmp(word, "MIDIIN")) {
-        if (readRestOfLine(in, midiInDeviceName)) return true;
+        if (in.restOfLine(midiInDeviceName)) return true;
         logStamped("ERROR: MIDIIN not followed by device name, using defaults\n");
     } else if (!std::strcmp(word, "MIDIOUT")) {
-        if (readRestOfLine(in, midiOutDeviceName)) return true;
+        if (in.restOfLine(midiOutDeviceName)) return true;
         logStamped("ERROR: MIDIOUT not followed by device name, using defaults\n");
     } else if (!std::strcmp(word, "LINEWIDTH")) {
         if (readInt(in, lineWidth)) return true;
@@ -108,25 +104,15 @@ bool Cfg::save(bool raise) {
         logStamped("ERROR: unable to open %s for writing\n", file.c_str());
         return false;
     }
-    if (!currentSong.empty()) std::fprintf(out, "CURRENTSONG %s\n", currentSong.c_str());
-    std::fprintf(out, "FULLSCREEN %d\n", fullScreen ? 1 : 0);
-    if (glutActive) {
-        if (!fullScreen && glutGet(GLUT_INIT_STATE)) {
-            const WindowCorner frame = frameCorner({glutGet(GLUT_WINDOW_X), glutGet(GLUT_WINDOW_Y)},
-                                                   glutGet(GLUT_WINDOW_BORDER_WIDTH), glutGet(GLUT_WINDOW_HEADER_HEIGHT));
-            xpos = frame.x;
-            ypos = frame.y;
-            width = glutGet(GLUT_WINDOW_WIDTH);
-            height = glutGet(GLUT_WINDOW_HEIGHT);
-        }
-        std::fprintf(out, "SCREENINFO %d %d %d %d\n", xpos, ypos, width, height);
+    if (glutActive && !fullScreen && glutGet(GLUT_INIT_STATE)) {
+        const WindowCorner frame = frameCorner({glutGet(GLUT_WINDOW_X), glutGet(GLUT_WINDOW_Y)},
+                                               glutGet(GLUT_WINDOW_BORDER_WIDTH), glutGet(GLUT_WINDOW_HEADER_HEIGHT));
+        xpos = frame.x;
+        ypos = frame.y;
+        width = glutGet(GLUT_WINDOW_WIDTH);
+        height = glutGet(GLUT_WINDOW_HEIGHT);
     }
-    std::fprintf(out, "SHOWOVERVIEW %d\n", showOverview ? 1 : 0);
-    if (!midiInDeviceName.empty()) std::fprintf(out, "MIDIIN %s\n", midiInDeviceName.c_str());
-    if (!midiOutDeviceName.empty()) std::fprintf(out, "MIDIOUT %s\n", midiOutDeviceName.c_str());
-    std::fprintf(out, "LINEWIDTH %d\n", lineWidth);
-    std::fprintf(out, "NOTEWIDTH %d\n", noteWidth);
-    std::fprintf(out, "COLORSCHEME %d\n", colorScheme);
+    write(out);
     if (!save.commit()) {
         logStamped("ERROR: unable to open %s for writing\n", file.c_str());
         return false;
@@ -134,7 +120,20 @@ bool Cfg::save(bool raise) {
     return true;
 }
 
+void Cfg::write(FILE* out) const {
+    if (!currentSong.empty()) std::fprintf(out, "CURRENTSONG %s\n", currentSong.c_str());
+    std::fprintf(out, "FULLSCREEN %d\n", fullScreen ? 1 : 0);
+    if (glutActive) std::fprintf(out, "SCREENINFO %d %d %d %d\n", xpos, ypos, width, height);
+    std::fprintf(out, "SHOWOVERVIEW %d\n", showOverview ? 1 : 0);
+    if (!midiInDeviceName.empty()) std::fprintf(out, "MIDIIN %s\n", midiInDeviceName.c_str());
+    if (!midiOutDeviceName.empty()) std::fprintf(out, "MIDIOUT %s\n", midiOutDeviceName.c_str());
+    std::fprintf(out, "LINEWIDTH %d\n", lineWidth);
+    std::fprintf(out, "NOTEWIDTH %d\n", noteWidth);
+    std::fprintf(out, "COLORSCHEME %d\n", colorScheme);
+}
+
 void Cfg::logConfig() const {
+    LogBatch batch;
     logMessage(" Cfg::logConfig()\n");
     logMessage("         currentSong %s\n", currentSong.c_str());
     logMessage("    midiInDeviceName %s\n", midiInDeviceName.c_str());

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 // A window's top-left corner on the screen.
 struct WindowCorner {
@@ -15,10 +16,16 @@ struct WindowCorner {
 // none where none are reported) come off. A corner left of or above the screen stays so.
 WindowCorner frameCorner(WindowCorner client, int borderWidth, int headerHeight);
 
+struct TextCursor;
+
 class Cfg {
 public:
     void load();
+    // Reads the settings from the text of a configuration file, as load does from the file.
+    void loadFromText(std::string_view text);
     bool save(bool raise);
+    // What save writes into the file.
+    void write(FILE* out) const;
     void logConfig() const;
 
     // These save the file at once (with the current glutActive).
@@ -45,5 +52,5 @@ public:
     bool glutActive = false;
 
 private:
-    bool readSetting(FILE* in, const char* word, const std::string& file);
+    bool readSetting(TextCursor& in, const char* word, const std::string& file);
 };

@@ -1,6 +1,7 @@
 #include "song/Meta.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -12,75 +13,16 @@
 
 #include "app/AtomicSave.h"
 #include "app/Log.h"
+#include "app/SettingsText.h"
 #include "song/Song.h"
 
 namespace {
 
-constexpr std::size_t tokenLength = 20;
 constexpr uint32_t maxMarkers = 12;
 constexpr int numBins = 1000;
 constexpr int searchedBins = 100;
 constexpr int defaultCutoff = 20;
 constexpr int64_t maxTranspose = 24;
-
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Reads the words and numbers of a metadata file from its text. A failed number read leaves the
-// text where it was, so that the word is read as the next token.
-struct TextCursor {
-    const char* p;
-    const char* end;
-
-    void skipSpace() {
-        while (p != end && isSpace(*p)) ++p;
-    }
-    // A word longer than a token is split; its remainder is the next token.
-    bool token(std::string& out) {
-        skipSpace();
-        const char* start = p;
-        while (p != end && !isSpace(*p) && static_cast<std::size_t>(p - start) < tokenLength) ++p;
-        out.assign(start, p);
-        return p != start;
-    }
-    // Values beyond 64 bits saturate.
-    bool integer(int64_t& value) {
-        skipSpace();
-        const char* number = p != end && *p == '+' ? p + 1 : p;
-        const char* digits = number != end && *number == '-' && number == p ? number + 1 : number;
-        if (digits == end || !isDigit(*digits)) return false;
-        const auto [next, error] = std::from_chars(number, end, value);
-        if (error == std::errc::result_out_of_range)
-            value = *number == '-' ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
-        p = next;
-        return true;
-    }
-    // Independent of the process's locale, as the writer is.
-    bool real(double& value) {
-        skipSpace();
-        const char* number = p != end && *p == '+' ? p + 1 : p;
-        if (number != p && (number == end || *number == '-')) return false;
-        const auto [next, error] = std::from_chars(number, end, value);
-        if (next == number) return false;
-        // A number beyond a double's range reads as the C library reads it: infinite or zero.
-        if (error == std::errc::result_out_of_range) value = std::strtod(std::string(number, next).c_str(), nullptr);
-        p = next;
-        return true;
-    }
-};
-
-// A number read as "%d" reads it: the low 32 bits.
-int32_t asInt(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
-
-bool readText(const std::string& path, std::string& text) {
-    FILE* file = std::fopen(path.c_str(), "r");
-    if (!file) return false;
-    char block[4096];
-    std::size_t n;
-    while ((n = std::fread(block, 1, sizeof block, file)) > 0) text.append(block, n);
-    std::fclose(file);
-    return true;
-}
 
 // "%g" as the C locale writes it, whatever locale the process runs in.
 std::string formatG(double value) {
@@ -343,18 +285,34 @@ void writeParts(FILE* out, const Meta& meta, const Song& song) {
     }
 }
 
+// A long song has hundreds of thousands of group lines: they are formatted as "%d\n" would, into
+// blocks written whole.
 void writeGroups(FILE* out, const Song& song) {
     if (song.numGroups == 0) return;
     std::fprintf(out, "NOTE_GROUPS %d\n", static_cast<int>(song.numGroups));
     uint32_t found = 0;
+    char block[1 << 16];
+    char* end = block;
     for (uint32_t i = 0; i < song.numEvents; ++i) {
         if (!song.events[i].start) continue;
-        std::fprintf(out, "%d\n", static_cast<int>(song.events[i].ticks));
+        if (block + sizeof block - end < 16) {
+            std::fwrite(block, 1, static_cast<std::size_t>(end - block), out);
+            end = block;
+        }
+        end = std::to_chars(end, block + sizeof block, static_cast<int>(song.events[i].ticks)).ptr;
+        *end++ = '\n';
         ++found;
     }
+    std::fwrite(block, 1, static_cast<std::size_t>(end - block), out);
     if (found != song.numGroups)
         logMessage("ERROR: Meta::save numGroupsFound(%d) != song->numGroups(%d)\n", static_cast<int>(found),
                    static_cast<int>(song.numGroups));
+}
+
+void writeMetadata(FILE* out, const Meta& meta, const Song& song, uint32_t position) {
+    writeSettings(out, meta, position);
+    writeParts(out, meta, song);
+    writeGroups(out, song);
 }
 
 bool isPlayedNoteOn(const Event& e, const Parts& parts) { return e.isNoteOn() && parts.plays(e); }
@@ -385,8 +343,10 @@ void smooth(double* bins) {
     for (int i = numBins - 1; i >= 0; --i) bins[i] = y = 0.2 * bins[i] + 0.8 * y;
 }
 
+constexpr int kernelReach = 17;
+
 // The sharpening kernel for offsets -17 ... 17: positive near the centre, negative on the flanks.
-double kernelWeight(int offset) {
+constexpr double kernelWeight(int offset) {
     const int k = offset < 0 ? -offset : offset;
     if (k == 0) return 3.0;
     if (k <= 5) return 0.1;
@@ -395,19 +355,30 @@ double kernelWeight(int offset) {
     return -0.1;
 }
 
-void sharpenAndClamp(double* bins) {
+constexpr std::array<double, 2 * kernelReach + 1> kernel = [] {
+    std::array<double, 2 * kernelReach + 1> weights{};
+    for (int k = -kernelReach; k <= kernelReach; ++k) weights[k + kernelReach] = kernelWeight(k);
+    return weights;
+}();
+
+// Only the first count bins are computed: the gap search reads the first hundred, the histogram
+// file all of them.
+void sharpenAndClamp(double* bins, int count) {
     double old[numBins];
     std::copy(bins, bins + numBins, old);
-    for (int i = 0; i < numBins; ++i) {
+    for (int i = 0; i < count; ++i) {
+        // Offsets that reach outside the bins add nothing.
+        const int first = std::max(-kernelReach, i - (numBins - 1));
+        const int last = std::min(kernelReach, i);
         double sum = 0;
-        for (int k = -17; k <= 17; ++k)
-            if (i - k >= 0 && i - k < numBins) sum += kernelWeight(k) * old[i - k];
+        for (int k = first; k <= last; ++k) sum += kernel[k + kernelReach] * old[i - k];
         bins[i] = sum < 0 ? 0 : sum > 10 ? 10 : sum;
     }
 }
 
-void writeHistogram(const double* bins) {
-    FILE* out = std::fopen("histogram.xls", "w");
+void writeHistogram(const std::string& file, const double* bins) {
+    if (file.empty()) return;
+    FILE* out = std::fopen(file.c_str(), "w");
     if (!out) return;
     for (int i = 0; i < numBins; ++i) std::fprintf(out, "%s\n", formatG(bins[i]).c_str());
     std::fclose(out);
@@ -429,22 +400,24 @@ int gapCutoff(const double* bins) {
 Meta::Meta() { reset(); }
 
 void Meta::load(const std::string& songPath, Song& s) {
-    reset();
-    parts.attach(s);
-    if (songPath.empty()) {
+    LogBatch batch;
+    std::string text;
+    if (songPath.empty() || !readSettingsFile(songPath + ".mta", text)) {
         // Without a song file there is no file to keep the settings in, and the previous song's
         // file must not receive them.
-        path.clear();
+        path = songPath.empty() ? std::string() : songPath + ".mta";
         createDefault(s);
         return;
     }
+    loadFromText(songPath, s, text);
+}
+
+void Meta::loadFromText(const std::string& songPath, Song& s, std::string_view text) {
+    LogBatch batch;
+    reset();
+    parts.attach(s);
     song = &s;
     path = songPath + ".mta";
-    std::string text;
-    if (!readText(path, text)) {
-        createDefault(s);
-        return;
-    }
     TextCursor in{text.data(), text.data() + text.size()};
     std::string tag;
     GroupTicks groups;
@@ -460,11 +433,11 @@ void Meta::save(const Song& s, uint32_t at) {
     if (path.empty()) return;
     AtomicSave save(path);
     if (!save.out()) return;
-    writeSettings(save.out(), *this, at);
-    writeParts(save.out(), *this, s);
-    writeGroups(save.out(), s);
+    writeMetadata(save.out(), *this, s, at);
     save.commit();
 }
+
+void Meta::write(FILE* out, const Song& s) const { writeMetadata(out, *this, s, position); }
 
 void Meta::reset() {
     zoom = 10.0;
@@ -497,8 +470,8 @@ int Meta::cutoff(const Song& s, const Parts& played) const {
     double bins[numBins] = {};
     countNoteDistances(s, played, bins);
     smooth(bins);
-    sharpenAndClamp(bins);
-    writeHistogram(bins);
+    sharpenAndClamp(bins, histogramFile.empty() ? searchedBins : numBins);
+    writeHistogram(histogramFile, bins);
     return gapCutoff(bins);
 }
 
@@ -507,6 +480,7 @@ void Meta::findDefaultGroups(Song& s) { regroup(s, defaultGrouping(s, parts)); }
 // A group starts at the first played note-on and at every one that follows the one before it by
 // more than the cutoff, which is then the first played note-on at its tick.
 Regrouping Meta::defaultGrouping(const Song& s, const Parts& played) const {
+    LogBatch batch;
     const int gapCutoff = cutoff(s, played);
     if (trace) logMessage("Meta::findDefaultGroups(%s), cutoff = %d\n", path.c_str(), gapCutoff);
     Regrouping grouping;

@@ -3,7 +3,9 @@
 // and (stored in the song's events) the note grouping.
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "song/Parts.h"
@@ -29,7 +31,11 @@ public:
     Meta();
 
     void load(const std::string& songPath, Song& song);
+    // Reads the settings from the text of the song's metadata file, as load does from the file.
+    void loadFromText(const std::string& songPath, Song& song, std::string_view text);
     void save(Song& song);
+    // What save writes into its file.
+    void write(FILE* out, const Song& song) const;
     // Saves with the position given, as read under the engine lock, for a save made outside it.
     void save(const Song& song, uint32_t at);
     void reset();
@@ -71,6 +77,10 @@ public:
     uint32_t markers[12] = {};
     // Who plays each part of the song, and the parts split into two hands (tags PART and SPLIT).
     Parts parts;
+
+    // Where the default grouping writes its filtered histogram, relative to the working directory;
+    // empty writes none.
+    std::string histogramFile = "histogram.xls";
 
     // Switched off: when on, the default grouping logs its cutoff and the markers their changes.
     bool trace = false;

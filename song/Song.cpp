@@ -215,10 +215,16 @@ Event fromRecord(const MergeRecord& r, uint32_t index) {
 
 // Orders the list by ticks, equal ticks keeping list order (track, then file order): a stable
 // radix sort on the ticks, in linear time. One counting pass serves every digit; digits that all
-// records share, such as the high bits of a short song's ticks, cost no pass.
+// records share, such as the high bits of a short song's ticks, cost no pass. A short list is
+// sorted by comparison, which costs less than clearing and walking the counters.
 void sortByTicks(std::vector<MergeRecord>& list) {
     constexpr int digitBits = 11, digits = 3, buckets = 1 << digitBits;
     const std::size_t n = list.size();
+    if (n < buckets) {
+        std::stable_sort(list.begin(), list.end(),
+                         [](const MergeRecord& a, const MergeRecord& b) { return a.ticks < b.ticks; });
+        return;
+    }
     std::vector<std::size_t> start(digits * buckets, 0);
     bool sorted = true;
     for (std::size_t i = 0; i < n; ++i) {
@@ -287,20 +293,35 @@ void Song::clear() {
 bool Song::load(const std::string& path) {
     clear();
     if (path.empty()) return false;
+    LogBatch batch;
     try {
-        return read(path);
+        std::vector<uint8_t> data;
+        return readFile(path, data) && parse(data.data(), data.size(), path);
     } catch (const std::bad_alloc&) {
-        clear();
-        logMessage("ERROR: Song::load() %s is too large to hold\n", path.c_str());
-        return false;
+        return tooLarge(path);
     }
 }
 
-bool Song::read(const std::string& path) {
-    std::vector<uint8_t> data;
+bool Song::loadFromBytes(const uint8_t* data, std::size_t size, const std::string& name) {
+    clear();
+    LogBatch batch;
+    try {
+        return parse(data, size, name);
+    } catch (const std::bad_alloc&) {
+        return tooLarge(name);
+    }
+}
+
+bool Song::tooLarge(const std::string& name) {
+    clear();
+    logMessage("ERROR: Song::load() %s is too large to hold\n", name.c_str());
+    return false;
+}
+
+bool Song::readFile(const std::string& path, std::vector<uint8_t>& data) {
     switch (readWholeFile(path, data)) {
         case FileRead::read:
-            break;
+            return true;
         case FileRead::cannotOpen:
             logMessage("ERROR: Song::load() unable to open %s for reading\n", path.c_str());
             return false;
@@ -308,10 +329,13 @@ bool Song::read(const std::string& path) {
             logMessage("ERROR: Song::load() %s is not a regular file\n", path.c_str());
             return false;
         case FileRead::tooLarge:
-            logMessage("ERROR: Song::load() %s is too large to hold\n", path.c_str());
-            return false;
+            return tooLarge(path);
     }
-    TrackReader reader{{data.data(), data.data(), data.data() + data.size()}, trace, {}, {}, {}, {}, false, {}};
+    return false;
+}
+
+bool Song::parse(const uint8_t* data, std::size_t size, const std::string& path) {
+    TrackReader reader{{data, data, data + size}, trace, {}, {}, {}, {}, false, {}};
     if (unwrapRmid(reader.in)) logMessage("Song::load() %s is a RIFF RMID file: reading the MIDI file inside\n", path.c_str());
     Chunk header;
     if (!header.read(reader.in) || header.id != CHUNK_MTHD) {
@@ -323,7 +347,7 @@ bool Song::read(const std::string& path) {
         return false;
     }
     // Most stored events take three bytes of the file or more; the list grows if not.
-    reader.list.reserve(data.size() / 3);
+    reader.list.reserve(size / 3);
     preferHugePages(reader.list.data(), reader.list.capacity() * sizeof(MergeRecord));
     for (uint32_t t = 0; t < header.numTracks; ++t)
         if (!reader.readTrack(t, t + 1 == header.numTracks)) return false;
@@ -443,14 +467,15 @@ void Song::assignColors() {
 // free note-off would, in one pass: every (channel, pitch) keeps a queue of its waiting note-ons,
 // linked through one array.
 void Song::findNoteEnds(uint32_t numTracks) {
-    constexpr std::size_t keys = 16 * 256;
+    // Pitches keep seven bits from the reader on.
+    constexpr std::size_t keys = 16 * 128;
     std::vector<uint32_t> head(keys, none), tail(keys, none);
     std::unique_ptr<uint32_t[]> next(new uint32_t[numEvents]);
     for (uint32_t i = 0; i < numEvents; ++i) {
         Event& e = events[i];
         if (e.track >= numTracks) fatalError("ERROR: Song::findNoteEnds() LOGIC ERROR 1\n");
         if (!e.isNote()) continue;
-        const std::size_t key = (e.chan & 0x0Fu) << 8 | e.pitch;
+        const std::size_t key = (e.chan & 0x0Fu) << 7 | (e.pitch & 0x7Fu);
         if (e.stat == 0x90) {
             next[i] = none;
             if (tail[key] == none)
@@ -474,8 +499,8 @@ void Song::findNoteEnds(uint32_t numTracks) {
         }
     }
     // The note-ons still waiting never end.
-    for (std::size_t key = 0; key < keys; ++key)
-        for (uint32_t on = head[key]; on != none; on = next[on]) disable(events[on]);
+    for (uint32_t i = 0; i < numEvents; ++i)
+        if (events[i].isNoteOn() && !events[i].other) disable(events[i]);
 }
 
 void Song::deriveTrueTimings() {

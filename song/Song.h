@@ -3,6 +3,7 @@
 // with the analysis the performer and the display need (instruments, paired notes, real times,
 // used channels, note groups).
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -74,6 +75,8 @@ public:
 
     // Clears the song, reads the file and runs the analysis; true when the song is ready to play.
     bool load(const std::string& path);
+    // The same for a file's bytes already in memory; name stands for the file in the log's lines.
+    bool loadFromBytes(const uint8_t* data, std::size_t size, const std::string& name);
     void clear();
 
     // The event at index i, or null when i is not below numEvents.
@@ -121,9 +124,13 @@ public:
     bool trace = false;
 
 private:
-    // Reads the file into the event array and runs the analysis; false, with one line logged, when it
-    // cannot.
-    bool read(const std::string& path);
+    // Reads a whole regular file; false, with one line logged, when it cannot.
+    bool readFile(const std::string& path, std::vector<uint8_t>& data);
+    // Reads the bytes into the event array and runs the analysis; false, with one line logged, when
+    // they hold no song.
+    bool parse(const uint8_t* data, std::size_t size, const std::string& path);
+    // A song that does not fit in memory: an empty song and one line.
+    bool tooLarge(const std::string& name);
     // Sets the tick rate from a header's division; false when the division gives no tick length.
     bool setTimeDivision(uint16_t division);
 };

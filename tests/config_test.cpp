@@ -59,6 +59,17 @@ TEST(CfgLoad, MissingFileKeepsDefaultsAndSaysSo) {
     EXPECT_EQ(dir.log(), "ERROR: Cfg::load() '" + dir.file("Nolari.cfg") + "' not found, using defaults\n");
 }
 
+TEST(CfgLoad, TextInMemoryReadsAsTheFileAndWritesWhatSaveWould) {
+    TestDir dir;
+    Cfg cfg;
+    cfg.loadFromText("MIDIOUT  Synth one \r\nLINEWIDTH 99999999999\n");
+    EXPECT_EQ(cfg.midiOutDeviceName, "Synth one ");
+    EXPECT_EQ(cfg.lineWidth, 1215752191);
+    EXPECT_EQ(writtenText([&](FILE* out) { cfg.write(out); }),
+              "FULLSCREEN 0\nSHOWOVERVIEW 1\nMIDIOUT Synth one \nLINEWIDTH 1215752191\nNOTEWIDTH 1\nCOLORSCHEME 0\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("Nolari.cfg")));
+}
+
 TEST(CfgLoad, FullScreenAloneGivesDefaultsAndTheConfigurationDump) {
     Loaded l("FULLSCREEN 1\n");
     EXPECT_TRUE(l.cfg.fullScreen);

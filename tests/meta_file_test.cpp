@@ -328,6 +328,20 @@ TEST_F(MetaFile, PracticeTagsAreReadAndWrittenAfterTheMarkersOnlyWhenSet) {
     EXPECT_FALSE(meta.loop);
 }
 
+// Text in memory is read as the file would be, and nothing is written beside the song.
+TEST_F(MetaFile, TextInMemoryReadsAsTheFileAndWritesNothing) {
+    dir.clearLog();
+    meta.loadFromText(songPath, song, "ZOOM 2.5\nMARKER 1\nNOTE_GROUPS 1\n480\nTEMPO\n");
+    EXPECT_EQ(meta.zoom, 2.5);
+    EXPECT_EQ(meta.numMarkers(), 1u);
+    EXPECT_EQ(song.numGroups, 1u);
+    EXPECT_EQ(dir.log(), unexpected("TEMPO"));
+    EXPECT_FALSE(std::filesystem::exists(metaPath));
+    EXPECT_EQ(writtenText([&](FILE* out) { meta.write(out, song); }),
+              "ZOOM 2.5\nPOSITION 0\nCHAN16MUTE 0\nSENDPEDALEVENTS 0\nSENDSYSTEMEXCLUSIVE 1\nFORCE_CHANNEL_ONE 0\n"
+              "HARMONICCOLORING 0\nMARKER 1\nNOTE_GROUPS 1\n480\n");
+}
+
 TEST_F(MetaFile, SplitsComeAfterThePartsWithTheirHalvesRolesAndAreReadInAnyOrder) {
     // The groups start on the notes of the roles the whole file gives, though it names them after.
     const std::string text = "PART 0 0 LOW MUTE\nPART 0 0 FOLLOW\nPART 0 0 HIGH PLAY\nNOTE_GROUPS 2\n0\n960\n"

@@ -335,6 +335,24 @@ TEST_F(Reader, FileWithoutStoredEventsIsNotLoaded) {
     EXPECT_EQ(song.lastEvent, nullptr);
 }
 
+// Bytes already in memory are read as their file would be, named in the log as the caller says.
+TEST_F(Reader, BytesInMemoryReadAsTheirFileAndTouchNoFile) {
+    SmfWriter w;
+    w.program(0, 5).note(0, 240, 60).track().note(120, 240, 48, 90, 1);
+    const std::string bytes = w.bytes();
+    ASSERT_TRUE(loadBytes(bytes));
+    const uint32_t fromFile = song.numEvents;
+    std::remove(songPath.c_str());
+    EXPECT_TRUE(song.loadFromBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), "take.mid"));
+    EXPECT_EQ(song.numEvents, fromFile);
+    const std::string empty = SmfWriter().text(0, 0x03, "title").bytes();
+    dir.clearLog();
+    EXPECT_FALSE(song.loadFromBytes(reinterpret_cast<const uint8_t*>(empty.data()), empty.size(), "take.mid"));
+    EXPECT_EQ(dir.log(), "ERROR: Song::load() take.mid has no events\n");
+    EXPECT_FALSE(song.loadFromBytes(nullptr, 0, "take.mid"));
+    EXPECT_EQ(song.numEvents, 0u);
+}
+
 TEST_F(Reader, ZeroTicksPerQuarterOrPerFrameIsRefused) {
     for (uint16_t division : {0x0000, 0x8000, 0xE700}) {
         SmfWriter w(division);

@@ -1,14 +1,12 @@
 // Writes the seed inputs of the fuzz targets: MIDI files made by SmfWriter into <dir>/song and
-// metadata files made by Meta::save (and a few hand-written tag lines) into <dir>/meta.
+// metadata files as Meta::save writes them (and a few hand-written tag lines) into <dir>/meta.
 //   fuzz_seeds fuzz/corpus
-
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
-#include "app/Nolari.h"
+#include "app/Log.h"
 #include "song/Meta.h"
 #include "song/Song.h"
 #include "support/SmfWriter.h"
@@ -44,17 +42,19 @@ void writeSongs(const std::string& folder) {
 
 // On the metadata target's own song of two parts: a new file, one with settings, markers and a
 // group edit, one that adds roles and a split with its halves' roles, and hand-written tag lines.
-void writeMeta(const std::string& folder, const std::string& work) {
+void writeMeta(const std::string& folder) {
     SmfWriter w;
     for (uint32_t c = 0; c < 8; ++c) w.note(c * 480, 240, 60).note(c * 480, 240, 64).note(c * 480 + 3, 200, 67);
     w.track().note(100, 50, 40, 90, 1).tempo(960, 400000);
-    const std::string songPath = work + "/song.mid";
-    writeFile(songPath, w.bytes());
+    const std::string bytes = w.bytes();
     Song song;
-    if (!song.load(songPath)) return;
+    if (!song.loadFromBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), "song.mid")) return;
     Meta meta;
-    meta.load(songPath, song);
-    std::filesystem::copy_file(songPath + ".mta", folder + "/default.mta");
+    meta.histogramFile.clear();
+    meta.loadFromText("song.mid", song, "");
+    meta.findDefaultGroups(song);
+    auto saved = [&] { return writtenText([&](FILE* out) { meta.write(out, song); }); };
+    writeFile(folder + "/default.mta", saved());
 
     meta.zoom = 2.5;
     meta.position = 7;
@@ -62,16 +62,14 @@ void writeMeta(const std::string& folder, const std::string& work) {
     meta.setMarker(3);
     meta.setMarker(12);
     song.startGroupAt(960);
-    meta.save(song);
-    std::filesystem::copy_file(songPath + ".mta", folder + "/edited.mta");
+    writeFile(folder + "/edited.mta", saved());
 
     meta.parts.setRole(meta.parts.find(1, 1), Role::Follow);
     meta.parts.split(meta.parts.find(0, 0), 62);
     meta.parts.setHalfRole(meta.parts.find(0, 0), Half::Low, Role::Mute);
     meta.parts.apply();
     meta.findDefaultGroups(song);
-    meta.save(song);
-    std::filesystem::copy_file(songPath + ".mta", folder + "/parts.mta");
+    writeFile(folder + "/parts.mta", saved());
 
     writeFile(folder + "/tags.mta",
               "ZOOM\nPOSITION x\nFIRST_NOTE_POSITION 3\nFORCE_CHANNEL_ONE 2\nMARKER -1\nMARKER\nCHAN16MUTE\n"
@@ -94,11 +92,10 @@ int main(int argc, char** argv) {
     const std::string corpus = std::filesystem::absolute(argv[1]).string();
     std::filesystem::create_directories(corpus + "/song");
     std::filesystem::create_directories(corpus + "/meta");
-    char pattern[] = "/tmp/nolari-seeds-XXXXXX";
-    if (!mkdtemp(pattern) || chdir(pattern) != 0) return 1;
-    startDirectory = pattern;
+    // What the loads would log is of no interest here.
+    LogBatch quiet;
     writeSongs(corpus + "/song");
-    writeMeta(corpus + "/meta", pattern);
-    std::filesystem::remove_all(pattern);
+    writeMeta(corpus + "/meta");
+    quiet.take();
     return 0;
 }

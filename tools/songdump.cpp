@@ -4,16 +4,13 @@
 // while loading go to the error output.
 //   songdump song.mid
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
-#include "app/Nolari.h"
+#include "app/Log.h"
 #include "song/Meta.h"
 #include "song/Song.h"
-#include "support/TestEnv.h"
 
 namespace {
 
@@ -67,19 +64,10 @@ void printGroups(const Song& song, const Meta& meta, const char* source) {
     std::printf("\n");
 }
 
-// The log, the default grouping's histogram and nothing else go to a private folder.
-struct Scratch {
-    Scratch() {
-        char pattern[] = "/tmp/songdump-XXXXXX";
-        if (!mkdtemp(pattern) || chdir(pattern) != 0) std::exit(1);
-        path = pattern;
-        startDirectory = path;
-    }
-    ~Scratch() {
-        std::fputs(readFile(path + "/NolariLog.txt").c_str(), stderr);
-        std::filesystem::remove_all(path);
-    }
-    std::string path;
+// The lines Nolari would log go to the error output, however the dump ends.
+struct LogToErrorOutput {
+    ~LogToErrorOutput() { std::fputs(batch.take().c_str(), stderr); }
+    LogBatch batch;
 };
 
 }  // namespace
@@ -90,10 +78,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string songPath = std::filesystem::absolute(argv[1]).string();
-    Scratch scratch;
+    LogToErrorOutput log;
     Song song;
     if (!song.load(songPath)) return 1;
     Meta meta;
+    meta.histogramFile.clear();
     const char* source = "metadata file";
     if (std::filesystem::exists(songPath + ".mta")) {
         meta.load(songPath, song);

@@ -7,6 +7,7 @@ processes a session started are stopped, by their ids.
 """
 
 import os
+import select
 import shutil
 import signal
 import struct
@@ -293,24 +294,29 @@ class Session:
             sys.stderr.write("\n".join(log.splitlines()[-60:]) + "\n")
 
     def _start_display(self):
-        for number in range(90, 190):
-            if os.path.exists("/tmp/.X%d-lock" % number) or os.path.exists("/tmp/.X11-unix/X%d" % number):
-                continue
-            xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", self.screen, "-nolisten", "tcp",
-                                     "+extension", "GLX", "-ac"],
-                                    stdout=subprocess.DEVNULL, stderr=open(os.path.join(self.work, "xvfb.log"), "w"))
-            try:
-                wait_until(lambda: os.path.exists("/tmp/.X11-unix/X%d" % number) or xvfb.poll() is not None,
-                           10, "Xvfb")
-            except Failure:
-                _stop(xvfb)
-                raise
-            if xvfb.poll() is None:
-                self.children.append(xvfb)
-                self.display = ":%d" % number
-                self.env["DISPLAY"] = self.display
-                return
-        raise Failure("no free X display number")
+        """Xvfb takes the first free display number itself and names it once it accepts clients, so
+        that two sessions started at once never share a display or connect before it is ready."""
+        ready, named = os.pipe()
+        try:
+            xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(named), "-screen", "0", self.screen, "-nolisten", "tcp",
+                                     "+extension", "GLX", "-ac"], pass_fds=(named,), stdout=subprocess.DEVNULL,
+                                    stderr=open(os.path.join(self.work, "xvfb.log"), "w"))
+            os.close(named)
+            named = None
+            self.children.append(xvfb)
+            number = b""
+            deadline = time.monotonic() + 10
+            while not number.endswith(b"\n"):
+                readable, _, _ = select.select([ready], [], [], max(0.0, deadline - time.monotonic()))
+                chunk = os.read(ready, 16) if readable else b""
+                check(chunk, "Xvfb did not start: " + open(os.path.join(self.work, "xvfb.log")).read())
+                number += chunk
+        finally:
+            os.close(ready)
+            if named is not None:
+                os.close(named)
+        self.display = ":" + number.decode().strip()
+        self.env["DISPLAY"] = self.display
 
     def _start_jack(self):
         self.env["JACK_DEFAULT_SERVER"] = "nolari-e2e-%d" % os.getpid()

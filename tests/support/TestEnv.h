@@ -2,6 +2,8 @@
 // A fresh starting directory for a test: the log, the configuration and any song files live there
 // and are removed with it.
 
+#include <cstdio>
+#include <functional>
 #include <string>
 
 class TestDir {
@@ -25,3 +27,5 @@ private:
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
+// What a writer to a FILE* writes, kept in memory.
+std::string writtenText(const std::function<void(FILE*)>& write);
