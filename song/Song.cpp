@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -524,8 +526,15 @@ const std::string& Song::trackName(uint32_t track) const {
     return track < trackNames.size() ? trackNames[track] : none;
 }
 
+// Formatted as "numGroups: %d\n" would, by hand: a long song logs hundreds of thousands of them.
 void logGroupCount(uint32_t numGroups) {
-    if (numGroups > 4000) logMessage("numGroups: %d\n", static_cast<int>(numGroups));
+    if (numGroups <= 4000) return;
+    static constexpr std::string_view prefix = "numGroups: ";
+    char line[32];
+    std::copy(prefix.begin(), prefix.end(), line);
+    char* end = std::to_chars(line + prefix.size(), line + sizeof line - 1, static_cast<int>(numGroups)).ptr;
+    *end++ = '\n';
+    logText({line, static_cast<std::size_t>(end - line)});
 }
 
 void Song::clearGroups() {
