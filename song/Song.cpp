@@ -107,6 +107,9 @@ struct TrackReader {
     std::vector<std::string> names;
     bool named = false;
     std::vector<TimeSignature> timeSignatures;
+    // Where each track's records end in the list; false once a track's ticks wrapped around.
+    std::vector<std::size_t> trackEnds;
+    bool tracksInOrder = true;
 
     bool readTrack(uint32_t t, bool last);
     void skipForeignChunks(uint32_t t);
@@ -159,11 +162,13 @@ bool TrackReader::readTrack(uint32_t t, bool last) {
                        static_cast<int>(t), static_cast<int>(total), static_cast<int>(chunk.length));
             return false;
         }
+        if (ticks + event.delta < ticks) tracksInOrder = false;
         ticks += event.delta;
         ++count;
         if (trace) traceMidiEvent(event, position, meta, metaBytes);
         store(t, ticks, metaBytes);
     }
+    trackEnds.push_back(list.size());
     if (trace) logMessage("track %d, %d events\n", static_cast<int>(t), static_cast<int>(count));
     if (!cutShort && total != chunk.length) {
         logMessage("ERROR: Song::load() totalDataLen %d, headerLen %d, LOGIC ERROR?\n", static_cast<int>(total),
@@ -204,12 +209,12 @@ Event fromRecord(const MergeRecord& r, uint32_t index) {
     return e;
 }
 
-// The events in the order of their ticks, equal ticks keeping list order (track, then file order):
-// a stable radix sort on the ticks, in linear time. One counting pass serves every digit; digits
-// that all records share, such as the high bits of a short song's ticks, cost no pass; the last
-// pass writes the events themselves. A short list is sorted by comparison, which costs less than
-// clearing and walking the counters.
-Event* inTickOrder(std::vector<MergeRecord>& list) {
+// Orders the list by ticks, equal ticks keeping list order (track, then file order), for a file
+// whose ticks wrapped around: a stable radix sort on the ticks, in linear time. One counting pass
+// serves every digit; digits that all records share, such as the high bits of a short song's ticks,
+// cost no pass; the last pass writes the events themselves. A short list is sorted by comparison,
+// which costs less than clearing and walking the counters.
+Event* radixSorted(std::vector<MergeRecord>& list) {
     constexpr int digitBits = 11, digits = 3, buckets = 1 << digitBits;
     const std::size_t n = list.size();
     std::unique_ptr<Event[]> events(new Event[n]);
@@ -250,6 +255,37 @@ Event* inTickOrder(std::vector<MergeRecord>& list) {
     for (const MergeRecord& r : list) {
         const std::size_t at = count[r.ticks >> (d * digitBits) & (buckets - 1)]++;
         events[at] = fromRecord(r, static_cast<uint32_t>(at));
+    }
+    return events.release();
+}
+
+// The tracks' records, each track already in tick order, merged into the events in one pass: the
+// earliest ticks first, equal ticks in track order.
+Event* mergedTracks(const std::vector<MergeRecord>& list, const std::vector<std::size_t>& trackEnds) {
+    struct Run {
+        std::size_t at, end;
+    };
+    std::vector<Run> runs;
+    std::size_t begin = 0;
+    for (std::size_t end : trackEnds) {
+        if (end > begin) runs.push_back({begin, end});
+        begin = end;
+    }
+    // A heap of the runs whose top is the record to take next.
+    const auto takenLater = [&list](const Run& a, const Run& b) {
+        const uint32_t ta = list[a.at].ticks, tb = list[b.at].ticks;
+        return ta != tb ? ta > tb : a.at > b.at;
+    };
+    std::make_heap(runs.begin(), runs.end(), takenLater);
+    std::unique_ptr<Event[]> events(new Event[list.size()]);
+    for (uint32_t i = 0; !runs.empty(); ++i) {
+        std::pop_heap(runs.begin(), runs.end(), takenLater);
+        Run& next = runs.back();
+        events[i] = fromRecord(list[next.at], i);
+        if (++next.at < next.end)
+            std::push_heap(runs.begin(), runs.end(), takenLater);
+        else
+            runs.pop_back();
     }
     return events.release();
 }
@@ -334,7 +370,7 @@ bool Song::readFile(const std::string& path, std::vector<uint8_t>& data) {
 }
 
 bool Song::parse(const uint8_t* data, std::size_t size, const std::string& path) {
-    TrackReader reader{{data, data, data + size}, trace, {}, {}, {}, {}, false, {}};
+    TrackReader reader{{data, data, data + size}, trace, {}, {}, {}, {}, false, {}, {}, true};
     if (unwrapRmid(reader.in)) logMessage("Song::load() %s is a RIFF RMID file: reading the MIDI file inside\n", path.c_str());
     Chunk header;
     if (!header.read(reader.in) || header.id != CHUNK_MTHD) {
@@ -355,7 +391,7 @@ bool Song::parse(const uint8_t* data, std::size_t size, const std::string& path)
     }
 
     numEvents = static_cast<uint32_t>(reader.list.size());
-    events = inTickOrder(reader.list);
+    events = reader.tracksInOrder ? mergedTracks(reader.list, reader.trackEnds) : radixSorted(reader.list);
     trackNames = std::move(reader.names);
     identifyInstruments();
     assignColors();
