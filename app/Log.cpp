@@ -95,6 +95,17 @@ void writeEntry(bool stamped, const char* format, va_list args) {
 
 }  // namespace
 
+void logText(std::string_view text) {
+    if (logMuted) return;
+    if (collected.depth == 0) {
+        std::string line(text);
+        writeOut(line);
+        return;
+    }
+    collected.text.append(text);
+    if (collected.text.size() >= batchLimit) writeOut(collected.text);
+}
+
 void muteLog(bool muted) { logMuted = muted; }
 
 const char* logTimestamp() {

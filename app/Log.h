@@ -5,10 +5,14 @@
 // LogBatch instead and appended with one open.
 
 #include <string>
+#include <string_view>
 
 void logMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void logStamped(const char* format, ...) __attribute__((format(printf, 1, 2)));
 [[noreturn]] void fatalError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Logs text as it is, with no formatting: for a line logged very often.
+void logText(std::string_view text);
 
 // While muted nothing is written: a command run without the window leaves no log behind.
 void muteLog(bool muted);

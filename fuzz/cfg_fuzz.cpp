@@ -24,7 +24,6 @@ bool fitsALine(const std::string& value) { return value.size() < 990; }
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    QuietInput quiet;
     Cfg cfg;
     cfg.loadFromText(asText(data, size));
     REQUIRE(isLineValue(cfg.currentSong) && isLineValue(cfg.midiInDeviceName) && isLineValue(cfg.midiOutDeviceName));

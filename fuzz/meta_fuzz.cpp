@@ -84,7 +84,6 @@ std::vector<uint32_t> groupTicks(const Song& song) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    QuietInput quiet;
     Song& song = loadedSong();
     Meta meta;
     meta.loadFromText(songPath, song, asText(data, size));

@@ -1,15 +1,16 @@
 #include "song/Song.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -33,16 +34,6 @@ namespace {
 
 constexpr uint32_t none = UINT32_MAX;
 constexpr uint32_t metaBufferSize = 100;
-
-// A million events fill some 70 MB of fresh arrays. Touched page by page, that costs a page fault
-// every 4 KB, which dominates a large load; huge pages, where the system offers them on request,
-// take one fault per 2 MB. Only advice: without it everything works the same.
-void preferHugePages(const void* data, std::size_t bytes) {
-    constexpr uintptr_t huge = 2u << 20;
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + huge - 1) & ~(huge - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(huge - 1);
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-}
 
 // Reads up to size bytes: a file that shrank meanwhile gives what it still holds.
 bool readAll(int fd, std::size_t size, std::vector<uint8_t>& data) {
@@ -116,6 +107,9 @@ struct TrackReader {
     std::vector<std::string> names;
     bool named = false;
     std::vector<TimeSignature> timeSignatures;
+    // Where each track's records end in the list; false once a track's ticks wrapped around.
+    std::vector<std::size_t> trackEnds;
+    bool tracksInOrder = true;
 
     bool readTrack(uint32_t t, bool last);
     void skipForeignChunks(uint32_t t);
@@ -168,11 +162,13 @@ bool TrackReader::readTrack(uint32_t t, bool last) {
                        static_cast<int>(t), static_cast<int>(total), static_cast<int>(chunk.length));
             return false;
         }
+        if (ticks + event.delta < ticks) tracksInOrder = false;
         ticks += event.delta;
         ++count;
         if (trace) traceMidiEvent(event, position, meta, metaBytes);
         store(t, ticks, metaBytes);
     }
+    trackEnds.push_back(list.size());
     if (trace) logMessage("track %d, %d events\n", static_cast<int>(t), static_cast<int>(count));
     if (!cutShort && total != chunk.length) {
         logMessage("ERROR: Song::load() totalDataLen %d, headerLen %d, LOGIC ERROR?\n", static_cast<int>(total),
@@ -213,17 +209,23 @@ Event fromRecord(const MergeRecord& r, uint32_t index) {
     return e;
 }
 
-// Orders the list by ticks, equal ticks keeping list order (track, then file order): a stable
-// radix sort on the ticks, in linear time. One counting pass serves every digit; digits that all
-// records share, such as the high bits of a short song's ticks, cost no pass. A short list is
-// sorted by comparison, which costs less than clearing and walking the counters.
-void sortByTicks(std::vector<MergeRecord>& list) {
+// Orders the list by ticks, equal ticks keeping list order (track, then file order), for a file
+// whose ticks wrapped around: a stable radix sort on the ticks, in linear time. One counting pass
+// serves every digit; digits that all records share, such as the high bits of a short song's ticks,
+// cost no pass; the last pass writes the events themselves. A short list is sorted by comparison,
+// which costs less than clearing and walking the counters.
+Event* radixSorted(std::vector<MergeRecord>& list) {
     constexpr int digitBits = 11, digits = 3, buckets = 1 << digitBits;
     const std::size_t n = list.size();
+    std::unique_ptr<Event[]> events(new Event[n]);
+    auto copyInOrder = [&] {
+        for (std::size_t i = 0; i < n; ++i) events[i] = fromRecord(list[i], static_cast<uint32_t>(i));
+        return events.release();
+    };
     if (n < buckets) {
         std::stable_sort(list.begin(), list.end(),
                          [](const MergeRecord& a, const MergeRecord& b) { return a.ticks < b.ticks; });
-        return;
+        return copyInOrder();
     }
     std::vector<std::size_t> start(digits * buckets, 0);
     bool sorted = true;
@@ -232,27 +234,60 @@ void sortByTicks(std::vector<MergeRecord>& list) {
         for (int d = 0; d < digits; ++d) ++start[d * buckets + (ticks >> (d * digitBits) & (buckets - 1))];
         if (i > 0 && ticks < list[i - 1].ticks) sorted = false;
     }
-    if (sorted) return;
-    std::vector<MergeRecord> spare;
-    spare.reserve(n);
-    preferHugePages(spare.data(), n * sizeof(MergeRecord));
-    spare.resize(n);
-    for (int d = 0; d < digits; ++d) {
+    std::vector<int> passes;
+    for (int d = 0; d < digits && !sorted; ++d) {
         std::size_t* count = &start[d * buckets];
         if (std::find(count, count + buckets, n) != count + buckets) continue;
         std::size_t sum = 0;
         for (int b = 0; b < buckets; ++b) sum += std::exchange(count[b], sum);
+        passes.push_back(d);
+    }
+    if (passes.empty()) return copyInOrder();
+    std::vector<MergeRecord> spare(passes.size() > 1 ? n : 0);
+    for (std::size_t p = 0; p + 1 < passes.size(); ++p) {
+        const int d = passes[p];
+        std::size_t* count = &start[d * buckets];
         for (const MergeRecord& r : list) spare[count[r.ticks >> (d * digitBits) & (buckets - 1)]++] = r;
         list.swap(spare);
     }
+    const int d = passes.back();
+    std::size_t* count = &start[d * buckets];
+    for (const MergeRecord& r : list) {
+        const std::size_t at = count[r.ticks >> (d * digitBits) & (buckets - 1)]++;
+        events[at] = fromRecord(r, static_cast<uint32_t>(at));
+    }
+    return events.release();
 }
 
-Event* inTickOrder(std::vector<MergeRecord>& list) {
-    sortByTicks(list);
-    Event* events = new Event[list.size()];
-    preferHugePages(events, list.size() * sizeof(Event));
-    for (std::size_t i = 0; i < list.size(); ++i) events[i] = fromRecord(list[i], static_cast<uint32_t>(i));
-    return events;
+// The tracks' records, each track already in tick order, merged into the events in one pass: the
+// earliest ticks first, equal ticks in track order.
+Event* mergedTracks(const std::vector<MergeRecord>& list, const std::vector<std::size_t>& trackEnds) {
+    struct Run {
+        std::size_t at, end;
+    };
+    std::vector<Run> runs;
+    std::size_t begin = 0;
+    for (std::size_t end : trackEnds) {
+        if (end > begin) runs.push_back({begin, end});
+        begin = end;
+    }
+    // A heap of the runs whose top is the record to take next.
+    const auto takenLater = [&list](const Run& a, const Run& b) {
+        const uint32_t ta = list[a.at].ticks, tb = list[b.at].ticks;
+        return ta != tb ? ta > tb : a.at > b.at;
+    };
+    std::make_heap(runs.begin(), runs.end(), takenLater);
+    std::unique_ptr<Event[]> events(new Event[list.size()]);
+    for (uint32_t i = 0; !runs.empty(); ++i) {
+        std::pop_heap(runs.begin(), runs.end(), takenLater);
+        Run& next = runs.back();
+        events[i] = fromRecord(list[next.at], i);
+        if (++next.at < next.end)
+            std::push_heap(runs.begin(), runs.end(), takenLater);
+        else
+            runs.pop_back();
+    }
+    return events.release();
 }
 
 void disable(Event& e) {
@@ -335,7 +370,7 @@ bool Song::readFile(const std::string& path, std::vector<uint8_t>& data) {
 }
 
 bool Song::parse(const uint8_t* data, std::size_t size, const std::string& path) {
-    TrackReader reader{{data, data, data + size}, trace, {}, {}, {}, {}, false, {}};
+    TrackReader reader{{data, data, data + size}, trace, {}, {}, {}, {}, false, {}, {}, true};
     if (unwrapRmid(reader.in)) logMessage("Song::load() %s is a RIFF RMID file: reading the MIDI file inside\n", path.c_str());
     Chunk header;
     if (!header.read(reader.in) || header.id != CHUNK_MTHD) {
@@ -348,7 +383,6 @@ bool Song::parse(const uint8_t* data, std::size_t size, const std::string& path)
     }
     // Most stored events take three bytes of the file or more; the list grows if not.
     reader.list.reserve(size / 3);
-    preferHugePages(reader.list.data(), reader.list.capacity() * sizeof(MergeRecord));
     for (uint32_t t = 0; t < header.numTracks; ++t)
         if (!reader.readTrack(t, t + 1 == header.numTracks)) return false;
     if (reader.list.empty()) {
@@ -357,7 +391,7 @@ bool Song::parse(const uint8_t* data, std::size_t size, const std::string& path)
     }
 
     numEvents = static_cast<uint32_t>(reader.list.size());
-    events = inTickOrder(reader.list);
+    events = reader.tracksInOrder ? mergedTracks(reader.list, reader.trackEnds) : radixSorted(reader.list);
     trackNames = std::move(reader.names);
     identifyInstruments();
     assignColors();
@@ -395,19 +429,14 @@ bool Song::setTimeDivision(uint16_t division) {
 void Song::identifyInstruments() {
     // One slot per (track, channel): the instrument's index, so that finding it takes no search.
     std::vector<uint32_t> slot;
-    auto slotOf = [&slot](const Event& e) -> uint32_t& {
-        const std::size_t at = e.track * std::size_t{16} + (e.chan & 0x0F);
-        if (at >= slot.size()) slot.resize(at + 16, none);
-        return slot[at];
-    };
-
     std::vector<Instrument> found;
     for (uint32_t i = 0; i < numEvents; ++i) {
-        const Event& e = events[i];
+        Event& e = events[i];
         if (!e.isNote()) continue;
-        uint32_t& s = slotOf(e);
-        if (s == none) {
-            s = static_cast<uint32_t>(found.size());
+        const std::size_t at = e.track * std::size_t{16} + (e.chan & 0x0F);
+        if (at >= slot.size()) slot.resize(at + 16, none);
+        if (slot[at] == none) {
+            slot[at] = static_cast<uint32_t>(found.size());
             Instrument fresh{};
             fresh.track = e.track;
             fresh.channel = e.chan;
@@ -415,7 +444,8 @@ void Song::identifyInstruments() {
             fresh.lowestPitch = 127;
             found.push_back(fresh);
         }
-        Instrument& in = found[s];
+        e.inst = slot[at];
+        Instrument& in = found[e.inst];
         const int8_t pitch = static_cast<int8_t>(e.pitch);
         in.highestPitch = std::max(in.highestPitch, pitch);
         in.lowestPitch = std::min(in.lowestPitch, pitch);
@@ -423,32 +453,30 @@ void Song::identifyInstruments() {
         ++in.numNoteEvents;
     }
     for (Instrument& in : found) in.averagePitch = in.pitchSum / in.numNoteEvents;
-    std::stable_sort(found.begin(), found.end(),
-                     [](const Instrument& a, const Instrument& b) { return a.averagePitch > b.averagePitch; });
+    // The instruments go from the highest average pitch down; each event learns its instrument's
+    // place in that order.
+    std::vector<uint32_t> order(found.size());
+    for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&found](uint32_t a, uint32_t b) { return found[a].averagePitch > found[b].averagePitch; });
 
     numInstruments = static_cast<uint32_t>(found.size());
     if (numInstruments > 0) instruments = new Instrument[numInstruments];
-    std::copy(found.begin(), found.end(), instruments);
+    std::vector<uint32_t> rank(numInstruments);
     highestPitch = 0;
     lowestPitch = 127;
-    std::fill(slot.begin(), slot.end(), none);
     for (uint32_t i = 0; i < numInstruments; ++i) {
-        const Instrument& in = instruments[i];
+        const Instrument& in = instruments[i] = found[order[i]];
+        rank[order[i]] = i;
         highestPitch = std::max(highestPitch, in.highestPitch);
         lowestPitch = std::min(lowestPitch, in.lowestPitch);
-        slot[in.track * 16u + in.channel] = i;
         if (trace)
             logMessage("Instrument %d, track %d, channel %d, %d note events, pitches %d to %d, average %g\n",
                        static_cast<int>(i), static_cast<int>(in.track), in.channel, static_cast<int>(in.numNoteEvents),
                        in.lowestPitch, in.highestPitch, in.averagePitch);
     }
-
-    for (uint32_t i = 0; i < numEvents; ++i) {
-        Event& e = events[i];
-        if (!e.isNote()) continue;
-        if (slotOf(e) == none) fatalError("ERROR: Song::identifyInstruments, couldn't find instrument on second pass\n");
-        e.inst = slotOf(e);
-    }
+    for (uint32_t i = 0; i < numEvents; ++i)
+        if (events[i].isNote()) events[i].inst = rank[events[i].inst];
 }
 
 void Song::assignColors() {
@@ -499,8 +527,8 @@ void Song::findNoteEnds(uint32_t numTracks) {
         }
     }
     // The note-ons still waiting never end.
-    for (uint32_t i = 0; i < numEvents; ++i)
-        if (events[i].isNoteOn() && !events[i].other) disable(events[i]);
+    for (std::size_t key = 0; key < keys; ++key)
+        for (uint32_t on = head[key]; on != none; on = next[on]) disable(events[on]);
 }
 
 void Song::deriveTrueTimings() {
@@ -534,8 +562,15 @@ const std::string& Song::trackName(uint32_t track) const {
     return track < trackNames.size() ? trackNames[track] : none;
 }
 
+// Formatted as "numGroups: %d\n" would, by hand: a long song logs hundreds of thousands of them.
 void logGroupCount(uint32_t numGroups) {
-    if (numGroups > 4000) logMessage("numGroups: %d\n", static_cast<int>(numGroups));
+    if (numGroups <= 4000) return;
+    static constexpr std::string_view prefix = "numGroups: ";
+    char line[32];
+    std::copy(prefix.begin(), prefix.end(), line);
+    char* end = std::to_chars(line + prefix.size(), line + sizeof line - 1, static_cast<int>(numGroups)).ptr;
+    *end++ = '\n';
+    logText({line, static_cast<std::size_t>(end - line)});
 }
 
 void Song::clearGroups() {

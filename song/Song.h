@@ -24,22 +24,23 @@ Color lighten(Color c);
 enum : uint8_t { TYPE_NOTE = 0, TYPE_CHANNEL = 1, TYPE_TEMPO = 2, TYPE_IGNORED = 3 };
 
 // One stored event of the song.
+// The fields are ordered by size, so that a million events take no padding: 48 bytes each.
 struct Event {
-    uint32_t track;
     double time;     // seconds from the start of the song
+    Event* other;    // a note-on's note-off and back
+    uint32_t track;
     uint32_t index;  // own position in the event array
     uint32_t ticks;  // absolute tick time
+    uint32_t tempo;  // microseconds per quarter, tempo events only
+    uint32_t inst;   // index into the song's instruments (note events)
     uint8_t type;
     uint8_t stat;  // status kind (high nibble); note-on with velocity 0 is stored as 0x80
     uint8_t chan;
     uint8_t pitch;
     uint8_t vel;
-    uint32_t tempo;  // microseconds per quarter, tempo events only
-    uint8_t start;   // begins a note group
+    uint8_t start;  // begins a note group
     uint8_t isLast;
     uint8_t isFirst;
-    uint32_t inst;  // index into the song's instruments (note events)
-    Event* other;   // a note-on's note-off and back
 
     bool isNote() const { return type == TYPE_NOTE; }
     bool isNoteOn() const { return type == TYPE_NOTE && stat == 0x90; }

@@ -244,6 +244,25 @@ TEST(Overview, ShortNotesAreStillTwoPixelsWide) {
     EXPECT_DOUBLE_EQ(bars[1].y1, overviewRowTop(frame, 62));
 }
 
+// The overview is 792 pixels wide and the song 101 s long: the first note's pixels all lie within
+// those of the longer note of its pitch that starts 5 ms later, in the same pixel column.
+TEST(Overview, BarsPaintedOverByLaterBarsOfTheirPitchAreLeftOut) {
+    Song song;
+    Meta meta;
+    SongBuilder().note(10.0, 0.1, 60).note(10.0, 0.1, 62).note(10.005, 2.0, 60).note(20.0, 5.0, 64).note(20.005, 0.04, 64)
+        .note(100.0, 1.0, 60).build(song);
+    ViewFrame frame = frameOf(song, meta, 0);
+    const std::vector<Bar> all = overviewBars(frame), painted = paintedOverviewBars(frame);
+    ASSERT_EQ(all.size(), 6u);
+    ASSERT_EQ(painted.size(), 5u);
+    for (size_t i = 0; i < painted.size(); ++i) {
+        EXPECT_EQ(painted[i].x0, all[i + 1].x0);
+        EXPECT_EQ(painted[i].y0, all[i + 1].y0);
+    }
+    frame.windowWidth = 0;
+    EXPECT_EQ(paintedOverviewBars(frame).size(), all.size());
+}
+
 TEST(Overview, NotesNeverShowAsSounding) {
     Song song;
     Meta meta;

@@ -3,6 +3,8 @@
 // scheme, both view styles and several positions. Needs an X display (run it under Xvfb).
 //
 // Usage: drawcheck [--tolerance N] [width height [notes]]
+// The default 100 000 notes are more than the overview has pixels, so that its image leaves out
+// many bars that later ones paint over.
 // Exit status 0 when no colour channel of any pixel differs by more than N (default 0).
 //
 // With Mesa's software renderer an exact match needs LP_PERF=no_rast_linear: its default linear
@@ -78,6 +80,10 @@ int overviewAlone(int w, int h, int tolerance) {
     OverviewImage image;
     const Song& song = *nolari.song;
     int failures = 0;
+    layout.setSizes(573, true);
+    const ViewFrame first = drawsetup::frameOf(song, meta, 0, w, h, 0);
+    std::printf("the overview image draws %zu of %zu bars\n", paintedOverviewBars(first).size(),
+                overviewBars(first).size());
     for (bool show : {true, false}) {
         layout.setSizes(573, show);
         for (int scheme = 0; scheme < 4; ++scheme) {
@@ -139,7 +145,7 @@ int main(int argc, char** argv) {
     }
     const int w = argc > arg + 1 ? std::atoi(argv[arg]) : 1280;
     const int h = argc > arg + 1 ? std::atoi(argv[arg + 1]) : 1000;
-    const int notes = argc > arg + 2 ? std::atoi(argv[arg + 2]) : 20000;
+    const int notes = argc > arg + 2 ? std::atoi(argv[arg + 2]) : 100000;
     if (!drawsetup::openWindow(w, h)) {
         std::fprintf(stderr, "drawcheck: no X display\n");
         return 2;

@@ -11,8 +11,6 @@
 
 class OverviewImage;
 
-inline float ndc(double f) { return static_cast<float>(2 * f - 1); }
-
 inline void setColour(const Color& c) { glColor4f(c.r, c.g, c.b, c.a); }
 
 inline void drawBar(const Bar& bar) { glRectf(ndc(bar.x0), ndc(bar.y0), ndc(bar.x1), ndc(bar.y1)); }

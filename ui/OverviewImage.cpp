@@ -45,7 +45,7 @@ void OverviewImage::prepare(const ViewFrame& frame) {
     width_ = w;
     windowHeight_ = h;
 
-    const std::vector<Bar> bars = overviewBars(frame);
+    const std::vector<Bar> bars = paintedOverviewBars(frame);
     glClear(GL_COLOR_BUFFER_BIT);
     drawBars(bars);
     std::vector<unsigned char> pixels = readRows(firstRow_, rows_, w);
@@ -76,7 +76,7 @@ void OverviewImage::draw(const ViewFrame& frame) const {
     if (fits(frame)) {
         show();
     } else {
-        drawBars(overviewBars(frame));
+        drawBars(paintedOverviewBars(frame));
     }
 }
 

@@ -209,18 +209,81 @@ Bar scopeRect(const ViewFrame& frame) {
             frame.bands.scope.bottom, Color{0.2f, 0.2f, 0.2f, 1}};
 }
 
-std::vector<Bar> overviewBars(const ViewFrame& frame) {
-    std::vector<Bar> bars;
-    const Song& song = *frame.song;
-    const double length = song.endTime;
-    const double minWidth = 2.0 / frame.windowWidth;
-    for (uint32_t i = 0; i < song.numEvents; ++i) {
-        const Event& e = song.events[i];
-        if (!e.isNoteOn() || !e.other || roleOf(frame, e) == Role::Mute) continue;
-        const double x0 = overviewX(e.time, length);
-        const double x1 = std::max(overviewX(e.other->time, length), x0 + minWidth);
-        bars.push_back({x0, overviewRowBottom(frame, e.pitch), x1, overviewRowTop(frame, e.pitch), noteColor(frame, e, 0.0)});
+namespace {
+
+// The overview's bar for an event; false for an event it does not show.
+bool overviewBar(const ViewFrame& frame, const Event& e, Bar& bar) {
+    if (!e.isNoteOn() || !e.other || roleOf(frame, e) == Role::Mute) return false;
+    const double length = frame.song->endTime;
+    const double x0 = overviewX(e.time, length);
+    const double x1 = std::max(overviewX(e.other->time, length), x0 + 2.0 / frame.windowWidth);
+    bar = {x0, overviewRowBottom(frame, e.pitch), x1, overviewRowTop(frame, e.pitch), noteColor(frame, e, 0.0)};
+    return true;
+}
+
+// Pixel columns [first, end) of one pitch's row that later bars are sure to paint.
+struct PaintedColumns {
+    long first = 0, end = 0;
+    bool holds(long a, long b) const { return first <= a && b <= end; }
+    void add(long a, long b) {
+        if (a >= b) return;
+        if (first < end && a <= end && b >= first) {
+            first = std::min(first, a);
+            end = std::max(end, b);
+        } else {
+            first = a;
+            end = b;
+        }
     }
+};
+
+// Where a bar's edge lands in window pixels, as the rasterizer maps device coordinates. A pixel
+// column takes a bar's colour when its centre (column + 0.5) lies within the bar; the margin covers
+// the rasterizer's rounding of the edges.
+double windowX(double f, int width) { return (static_cast<double>(ndc(f)) + 1.0) * width / 2.0; }
+constexpr double roundingMargin = 1.0 / 64;
+// Beyond any window: a bar with an edge out there (a window of no width) is always drawn.
+constexpr double farColumn = 1e9;
+
+// True when the row's later bars paint every pixel column a bar from x0 to x1 can touch; else the
+// columns the bar is sure to paint join the row's run.
+bool paintedOver(PaintedColumns& row, double x0, double x1) {
+    if (!(std::fabs(x0) < farColumn && std::fabs(x1) < farColumn)) return false;
+    const auto firstCentreFrom = [](double x) { return static_cast<long>(std::ceil(x - 0.5)); };
+    const long touchedFirst = firstCentreFrom(x0 - roundingMargin);
+    const long touchedEnd = static_cast<long>(std::floor(x1 + roundingMargin - 0.5)) + 1;
+    if (row.holds(touchedFirst, touchedEnd)) return true;
+    row.add(firstCentreFrom(x0 + roundingMargin), firstCentreFrom(x1 - roundingMargin));
+    return false;
+}
+
+}  // namespace
+
+std::vector<Bar> overviewBars(const ViewFrame& frame) {
+    const Song& song = *frame.song;
+    std::vector<Bar> bars;
+    bars.reserve(song.numEvents / 2);
+    Bar bar;
+    for (uint32_t i = 0; i < song.numEvents; ++i)
+        if (overviewBar(frame, song.events[i], bar)) bars.push_back(bar);
+    return bars;
+}
+
+// From the last note back, each pitch keeps the run of pixel columns its later bars paint; a bar
+// that can touch no column outside that run changes no pixel and is left out. The rows of one
+// pitch are the same pixel rows for every bar.
+std::vector<Bar> paintedOverviewBars(const ViewFrame& frame) {
+    const Song& song = *frame.song;
+    std::vector<Bar> bars;
+    PaintedColumns painted[128];
+    Bar bar;
+    for (uint32_t i = song.numEvents; i-- > 0;) {
+        const Event& e = song.events[i];
+        if (!overviewBar(frame, e, bar)) continue;
+        const int w = frame.windowWidth;
+        if (!paintedOver(painted[e.pitch & 127], windowX(bar.x0, w), windowX(bar.x1, w))) bars.push_back(bar);
+    }
+    std::reverse(bars.begin(), bars.end());
     return bars;
 }
 

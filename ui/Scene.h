@@ -104,8 +104,15 @@ std::vector<MarkerBox> markerBoxes(const ViewFrame& frame, double t0, double t1)
 // The local marker band's time span; false when the position is not an index into the events.
 bool localMarkSpan(const ViewFrame& frame, double& t0, double& t1);
 
+// Window fractions f as the normalized device coordinates the drawing passes to OpenGL.
+inline float ndc(double f) { return static_cast<float>(2 * f - 1); }
+
 Bar scopeRect(const ViewFrame& frame);
+// A bar for every note the overview shows, in song order: later bars are drawn over earlier ones.
 std::vector<Bar> overviewBars(const ViewFrame& frame);
+// The same picture with fewer bars: those whose every pixel a later bar of the same pitch paints
+// over are left out. A long song has far more notes than the overview has pixels.
+std::vector<Bar> paintedOverviewBars(const ViewFrame& frame);
 
 // Where a press at window pixel (x, y), y counted from the top, moves the position.
 struct Click {
