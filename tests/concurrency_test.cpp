@@ -239,27 +239,30 @@ TEST_F(Concurrency, ARoleChangeRegroupsAndWritesItsFileOutsideTheEngineLockThrea
     EXPECT_EQ(n.meta->parts.role(1), Role::Follow);
 }
 
-// S on a song of 60,000 groups: while its metadata file is being written (its temporary file is
-// there), the engine lock is free.
+// S on a song of 60,000 groups: while its metadata file is being written, the engine lock is free.
+// The file is a full pipe the save waits on, so the test looks at the lock mid-write every time.
 TEST_F(Concurrency, SavingTheTakeWritesTheMetadataOutsideTheEngineLockThread) {
     SongBuilder song;
     for (int k = 0; k < 60000; ++k) song.note(0.05 * k, 0.02, static_cast<uint8_t>(40 + k % 40), 100, 0, true);
     load(song);
     n.songPath = dir.file("long.mid");
-    n.meta->path = n.songPath + ".mta";
-    std::atomic<int> lockFree{-1};
-    std::thread watcher([&] {
-        for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30); lockFree < 0 && std::chrono::steady_clock::now() < end;) {
-            if (!std::filesystem::exists(n.meta->path + ".tmp")) continue;
-            const bool free = n.engineLock.try_lock();
-            if (free) n.engineLock.unlock();
-            lockFree = free;
-        }
-    });
-    for (int round = 0; round < 100 && lockFree < 0; ++round) {
-        n.tap(1, 0);
-        n.saveTake();
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    ASSERT_EQ(fcntl(pipeEnds[0], F_SETPIPE_SZ, 4096), 4096);
+    n.meta->path = "/proc/self/fd/" + std::to_string(pipeEnds[1]);
+    n.tap(1, 0);
+    std::thread gui([&] { n.saveTake(); });
+    int queued = 0;
+    for (int ms = 0; ms < 10000 && (ioctl(pipeEnds[0], FIONREAD, &queued) != 0 || queued < 4096); ++ms)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const bool lockFree = n.engineLock.try_lock();
+    if (lockFree) n.engineLock.unlock();
+    close(pipeEnds[1]);
+    char page[4096];
+    while (read(pipeEnds[0], page, sizeof page) > 0) {
     }
-    watcher.join();
-    EXPECT_EQ(lockFree, 1) << "the engine lock was held while the metadata file was written (-1: never seen)";
+    gui.join();
+    close(pipeEnds[0]);
+    ASSERT_EQ(queued, 4096) << "the metadata file did not fill the pipe";
+    EXPECT_TRUE(lockFree) << "the engine lock was held while the metadata file was written";
 }
