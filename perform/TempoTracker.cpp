@@ -224,9 +224,9 @@ void TempoTracker::refit() {
 // Weighted least squares of wall time on song time, both relative to the last tap, with priors
 // that hold the ratio near the last estimate and the trend near none while the taps say little.
 TempoTracker::Fit TempoTracker::fit(uint32_t model) const {
-    const Model& spec = models[model];
-    const uint32_t n = dimension(spec);
-    const uint32_t first = count_ > spec.window ? count_ - spec.window : 0;
+    const Model& shape = models[model];
+    const uint32_t n = dimension(shape);
+    const uint32_t first = count_ > shape.window ? count_ - shape.window : 0;
     const Point& last = points_[count_ - 1];
     double m[3][3] = {};
     double b[3] = {};
@@ -240,12 +240,12 @@ TempoTracker::Fit TempoTracker::fit(uint32_t model) const {
             b[p] += w * f[p] * y;
             for (uint32_t q = 0; q < n; ++q) m[p][q] += w * f[p] * f[q];
         }
-        forget *= spec.forgetting;
+        forget *= shape.forgetting;
     }
     const double ratioPrior = priorNoise_ / (ratioPriorSpread * ratioPriorSpread);
     m[1][1] += ratioPrior;
     b[1] += ratioPrior * priorRatio_;
-    if (spec.trend) m[2][2] += priorNoise_ / (trendPriorSpread * trendPriorSpread);
+    if (shape.trend) m[2][2] += priorNoise_ / (trendPriorSpread * trendPriorSpread);
 
     Fit result;
     result.r = priorRatio_;
