@@ -2,11 +2,16 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdio>
 #include <cstdlib>
 #include <limits>
 
+#include "app/WholeFile.h"
+
 namespace {
+
+// A settings file is a few lines, a long song's metadata some megabytes: anything beyond this is
+// no settings file.
+constexpr off_t maxSettingsBytes = off_t{1} << 30;
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -14,13 +19,7 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 }  // namespace
 
 bool readSettingsFile(const std::string& path, std::string& text) {
-    FILE* file = std::fopen(path.c_str(), "r");
-    if (!file) return false;
-    char block[4096];
-    std::size_t n;
-    while ((n = std::fread(block, 1, sizeof block, file)) > 0) text.append(block, n);
-    std::fclose(file);
-    return true;
+    return readWholeFile(path, text, maxSettingsBytes) == FileRead::read;
 }
 
 void TextCursor::skipSpace() {

@@ -1,11 +1,6 @@
 #include "song/Song.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <memory>
@@ -15,6 +10,7 @@
 #include <vector>
 
 #include "app/Log.h"
+#include "app/WholeFile.h"
 #include "song/MidiEvent.h"
 #include "song/Parts.h"
 
@@ -35,43 +31,8 @@ namespace {
 constexpr uint32_t none = UINT32_MAX;
 constexpr uint32_t metaBufferSize = 100;
 
-// Reads up to size bytes: a file that shrank meanwhile gives what it still holds.
-bool readAll(int fd, std::size_t size, std::vector<uint8_t>& data) {
-    data.resize(size);
-    std::size_t got = 0;
-    while (got < size) {
-        const ssize_t n = read(fd, data.data() + got, size - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) break;
-        got += static_cast<std::size_t>(n);
-    }
-    data.resize(got);
-    return true;
-}
-
 // The largest song file read: its events would fill several GB of memory.
 constexpr off_t maxFileBytes = off_t{1} << 30;
-
-enum class FileRead { read, cannotOpen, notRegular, tooLarge };
-
-// Reads the whole file when it is a regular one. A folder, a device or a pipe is refused before
-// anything is read: each would fail, never end, or report a size it does not have. Opened without
-// blocking, so that a pipe with no writer is refused instead of waited for.
-FileRead readWholeFile(const std::string& path, std::vector<uint8_t>& data) {
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return FileRead::cannotOpen;
-    struct stat info;
-    FileRead result = FileRead::read;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
-        result = FileRead::notRegular;
-    else if (info.st_size > maxFileBytes)
-        result = FileRead::tooLarge;
-    else
-        result = readAll(fd, static_cast<std::size_t>(info.st_size), data) ? FileRead::read : FileRead::cannotOpen;
-    close(fd);
-    return result;
-}
 
 // One stored event while the tracks are read and merged: only what the file gives.
 struct MergeRecord {
@@ -354,7 +315,7 @@ bool Song::tooLarge(const std::string& name) {
 }
 
 bool Song::readFile(const std::string& path, std::vector<uint8_t>& data) {
-    switch (readWholeFile(path, data)) {
+    switch (readWholeFile(path, data, maxFileBytes)) {
         case FileRead::read:
             return true;
         case FileRead::cannotOpen:

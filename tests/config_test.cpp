@@ -56,7 +56,13 @@ TEST(CfgLoad, MissingFileKeepsDefaultsAndSaysSo) {
     EXPECT_EQ(cfg.colorScheme, 0);
     EXPECT_EQ(cfg.width, 792);
     EXPECT_FALSE(cfg.hasCurrentSong);
-    EXPECT_EQ(dir.log(), "ERROR: Cfg::load() '" + dir.file("Nolari.cfg") + "' not found, using defaults\n");
+    const std::string missing = "ERROR: Cfg::load() '" + dir.file("Nolari.cfg") + "' not found, using defaults\n";
+    EXPECT_EQ(dir.log(), missing);
+
+    // A pipe with no writer is refused at once instead of waited on for ever.
+    ASSERT_EQ(mkfifo(dir.file("Nolari.cfg").c_str(), 0600), 0);
+    cfg.load();
+    EXPECT_EQ(dir.log(), missing + missing);
 }
 
 TEST(CfgLoad, TextInMemoryReadsAsTheFileAndWritesWhatSaveWould) {
